@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <unordered_set>
+
+#include "clipboard/platform.h"
+
+namespace clipfile {
+
+// Global memory kept on the process heap, for platforms without GlobalAlloc.
+// Handles are checked against the live set, so a stale or foreign handle gives
+// a size of 0 and no pointer rather than undefined behaviour.
+class HeapGlobalMemory {
+public:
+    HeapGlobalMemory() = default;
+    HeapGlobalMemory(const HeapGlobalMemory&) = delete;
+    HeapGlobalMemory& operator=(const HeapGlobalMemory&) = delete;
+    ~HeapGlobalMemory();
+
+    MemoryHandle Alloc(std::size_t bytes);
+    std::size_t Size(MemoryHandle block) const;
+    void* Lock(MemoryHandle block);
+    void Unlock(MemoryHandle block);
+    void Free(MemoryHandle block);
+
+    // The bytes of a live block (empty for an unknown handle).
+    std::span<unsigned char> Bytes(MemoryHandle block) const;
+    bool IsLive(MemoryHandle block) const;
+    std::size_t LiveCount() const { return live_.size(); }
+
+private:
+    struct Block;
+    Block* Find(MemoryHandle block) const;
+
+    std::unordered_set<Block*> live_;
+};
+
+}  // namespace clipfile
