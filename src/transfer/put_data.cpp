@@ -1,0 +1,116 @@
+#include "transfer/put_data.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "cli/formats.h"
+#include "clipboard/handles.h"
+#include "clipboard/print.h"
+#include "transfer/bitmap_import.h"
+
+namespace clipfile {
+
+namespace {
+
+void PrintReadFailure(Platform& platform) {
+    Print(platform, "\n * Error while reading the bits from Global Memory. * \n");
+}
+
+// Reads the whole file into a new memory block; prints its own messages.
+UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file) {
+    std::uint64_t length = 0;
+    if (!platform.GetFileLength(file, length)) {
+        PrintReadFailure(platform);
+        return {};
+    }
+    if (length > std::numeric_limits<std::size_t>::max()) {
+        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        return {};
+    }
+    const auto size = static_cast<std::size_t>(length);
+    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    if (!block) {
+        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        return {};
+    }
+    MemoryLock lock(platform, block.get());
+    if (!lock) {
+        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        return {};
+    }
+    std::size_t got = 0;
+    if (!platform.ReadFile(file, lock.bytes(), size, got) || got != size) {
+        PrintReadFailure(platform);
+        return {};
+    }
+    lock.Unlock();
+    return block;
+}
+
+}  // namespace
+
+bool ImportFileToClipboard(Platform& platform, const char* formatName, const char* path) {
+    const KnownFormat* row = FindKnownFormat(formatName);
+    if (row != nullptr && (row->id == CF_BITMAP || row->id == CF_DIB || row->id == CF_DIBV5)) {
+        return ImportBitmapFile(platform, path);
+    }
+    UniqueFile file(platform, platform.OpenFileForReading(path));
+    if (!file) {
+        Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
+        return false;
+    }
+    UniqueMemoryBlock block = ReadFileIntoBlock(platform, file.get());
+    if (!block) {
+        return false;
+    }
+    // A registered name is resolved before the clipboard is touched, so a
+    // failed registration leaves its contents as they were.
+    FormatId id = 0;
+    if (row != nullptr) {
+        id = row->id;
+    } else {
+        id = platform.RegisterClipboardFormatA(formatName);
+        if (id == 0) {
+            Print(platform, "\n * Couldn't able to register the \"%s\" Clipboard Format. * \n",
+                  formatName);
+            return false;
+        }
+    }
+    OpenClipboardSession clipboard(platform);
+    if (!clipboard) {
+        Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
+        return false;
+    }
+    if (!platform.EmptyClipboard()) {
+        Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
+        return false;
+    }
+    if (!platform.SetClipboardData(id, ToData(block.get()))) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
+    // The clipboard owns the block now.
+    block.release();
+    if (!clipboard.Close()) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
+    if (!Close(platform, file)) {
+        PrintReadFailure(platform);
+        return false;
+    }
+    return true;
+}
+
+void RunPutDataCommand(Platform& platform, const char* formatName, const char* path) {
+    if (ImportFileToClipboard(platform, formatName, path)) {
+        Print(platform, "\n\n\"%s\" File contents were Successfully copied into the Clipboard.\n",
+              path);
+    } else {
+        Print(platform,
+              "\n\n * Couldn't able to transfer the contents of \"%s\" file into Clipboard. * \n",
+              path);
+    }
+}
+
+}  // namespace clipfile
