@@ -1,0 +1,122 @@
+#include "transfer/bitmap_export.h"
+
+#include <cstdlib>
+
+#include "clipboard/print.h"
+
+namespace clipfile {
+
+namespace {
+
+void PrintGatherFailure(Platform& platform) {
+    Print(platform, "\nError while gathering DIB bits.\n");
+}
+
+bool WriteAll(Platform& platform, FileHandle file, const void* data, std::size_t size) {
+    std::size_t written = 0;
+    return platform.WriteFile(file, data, size, written) && written == size;
+}
+
+}  // namespace
+
+UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, BitmapHandle bitmap,
+                                   DcHandle deviceContext) {
+    const BITMAPINFOHEADER built = ReadInfoHeader(infoBlock.span());
+    UniqueMemoryBlock pixels(platform, platform.GlobalAlloc(built.biSizeImage));
+    MemoryLock lock(platform, pixels.get());
+    if (!pixels || !lock) {
+        Print(platform, "\n * Error while allocating memory pointer. *\n");
+        return {};
+    }
+    const auto scanLines = static_cast<std::uint32_t>(std::llabs(std::int64_t{built.biHeight}));
+    if (platform.GetDIBits(deviceContext, bitmap, 0, scanLines, lock.bytes(), infoBlock.bytes.get(),
+                           infoBlock.size) == 0) {
+        PrintGatherFailure(platform);
+        return {};
+    }
+    // The read may rewrite the counts; never let them reach past what was allocated.
+    const BITMAPINFOHEADER read = ReadInfoHeader(infoBlock.span());
+    if (read.biSize != kInfoHeaderSize || read.biSizeImage > built.biSizeImage ||
+        read.biClrUsed > (infoBlock.size - kInfoHeaderSize) / 4) {
+        PrintGatherFailure(platform);
+        return {};
+    }
+    return pixels;
+}
+
+bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& infoBlock,
+                     UniqueMemoryBlock pixels) {
+    const BITMAPINFOHEADER info = ReadInfoHeader(infoBlock.span());
+    const auto fileHeader = BuildFileHeader(infoBlock);
+    if (!fileHeader) {
+        PrintGatherFailure(platform);
+        return false;
+    }
+    MemoryLock lock(platform, pixels.get());
+    if (!lock) {
+        Print(platform, "\n * Error while allocating memory pointer. *\n");
+        return false;
+    }
+    UniqueFile file(platform, platform.CreateFileForWriting(path));
+    if (!file) {
+        Print(platform, "\n * Error while Creating the \"%s\" File. * \n", path);
+        return false;
+    }
+    const auto headerBytes = WriteFileHeader(*fileHeader);
+    if (!WriteAll(platform, file.get(), headerBytes.data(), headerBytes.size())) {
+        Print(platform, "\n * Error while Writing BITMAPFILEHEADER into the \"%s\" file. * \n", path);
+        return false;
+    }
+    if (!WriteAll(platform, file.get(), infoBlock.bytes.get(), kInfoHeaderSize + std::size_t{4} * info.biClrUsed)) {
+        Print(platform, "\n * Error while writing the BITMAPINFOHEADER into the \"%s\" file. * \n", path);
+        return false;
+    }
+    if (!WriteAll(platform, file.get(), lock.bytes(), info.biSizeImage)) {
+        Print(platform, "\n * Error while writing the color indices into the \"%s\" file. * \n", path);
+        return false;
+    }
+    if (!Close(platform, file)) {
+        Print(platform, "\n * Error while Closing the file handle. * \n");
+        return false;
+    }
+    return true;
+}
+
+ExportResult ExportBitmapToFile(Platform& platform, const char* path) {
+    UniqueMemoryDc deviceContext(platform, platform.CreateCompatibleDC());
+    if (!platform.IsClipboardFormatAvailable(CF_BITMAP)) {
+        Print(platform,
+              "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to clipboard. *\n");
+        return ExportResult::Failed;
+    }
+    OpenClipboardSession clipboard(platform);
+    if (!clipboard) {
+        Print(platform, "\n * Error while opening the Clipboard. * \n");
+        return ExportResult::Failed;
+    }
+    // The bitmap belongs to the clipboard: used only while it is open, never deleted.
+    const BitmapHandle bitmap = AsBitmap(platform.GetClipboardData(CF_BITMAP));
+    BitmapDescription description;
+    if (!platform.DescribeBitmap(bitmap, description)) {
+        Print(platform, "\n * Error while gathering the data from the bitmap handle. *\n");
+        return ExportResult::EndProcess;
+    }
+    if (!BitmapImageSize(description)) {
+        Print(platform, "\n * The bitmap on the Clipboard is too large to be written as a BMP file. * \n");
+        return ExportResult::Failed;
+    }
+    auto infoBlock = BuildBitmapInfo(description);
+    if (!infoBlock) {
+        Print(platform, "\n * Error while allocating memory for the bitmap header. * \n");
+        return ExportResult::Failed;
+    }
+    UniqueMemoryBlock pixels = ReadBitmapPixels(platform, *infoBlock, bitmap, deviceContext.get());
+    clipboard.Close();
+    if (!pixels) {
+        return ExportResult::Failed;
+    }
+    return WriteBitmapFile(platform, path, *infoBlock, std::move(pixels)) ? ExportResult::Succeeded
+                                                                          : ExportResult::Failed;
+}
+
+}  // namespace clipfile

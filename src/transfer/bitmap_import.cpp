@@ -1,0 +1,107 @@
+#include "transfer/bitmap_import.h"
+
+#include <array>
+#include <limits>
+
+#include "bmp/bmp.h"
+#include "clipboard/print.h"
+
+namespace clipfile {
+
+namespace {
+
+void PrintReadFailure(Platform& platform) {
+    Print(platform, "\n * Error while reading the bits from Global Memory. * \n");
+}
+
+}  // namespace
+
+bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) {
+    UniqueFile file(platform, platform.OpenFileForReading(path));
+    if (!file) {
+        Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
+        return false;
+    }
+    std::array<std::uint8_t, kFileHeaderSize> headerBytes{};
+    std::size_t got = 0;
+    if (!platform.ReadFile(file.get(), headerBytes.data(), headerBytes.size(), got) ||
+        got != headerBytes.size()) {
+        Print(platform, "\n * Error while gathering the bits from the \"%s\" file. * \n", path);
+        return false;
+    }
+    const BITMAPFILEHEADER fileHeader = ReadFileHeader(headerBytes);
+    if (fileHeader.bfType != kBitmapSignature) {
+        Print(platform, "\n * Image is not a bitmap.\nPlease load a .BMP file. * \n");
+        return false;
+    }
+    std::uint64_t length = 0;
+    if (!platform.GetFileLength(file.get(), length) || length < kFileHeaderSize) {
+        PrintReadFailure(platform);
+        return false;
+    }
+    if (length - kFileHeaderSize > std::numeric_limits<std::size_t>::max()) {
+        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(length - kFileHeaderSize);
+    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    MemoryLock lock(platform, block.get());
+    if (!block || !lock) {
+        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        return false;
+    }
+    if (!platform.ReadFile(file.get(), lock.bytes(), size, got) || got != size) {
+        PrintReadFailure(platform);
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(lock.bytes());
+    const auto pixels = LocateBitmapPixels({bytes, size}, fileHeader.bfOffBits);
+    if (!pixels) {
+        Print(platform, "\n * The \"%s\" file is not a supported or complete bitmap. * \n", path);
+        return false;
+    }
+    BitmapHandle created = BitmapHandle::None;
+    {
+        UniqueScreenDc screen(platform, platform.GetScreenDC());
+        created = platform.CreateDIBitmap(screen.get(), bytes, size, bytes + pixels->offset, pixels->size);
+    }
+    if (created == BitmapHandle::None) {
+        Print(platform, "\n * Error while creating the bitmap from the \"%s\" file. * \n", path);
+        return false;
+    }
+    bitmap = UniqueBitmap(platform, created);
+    if (!Close(platform, file)) {
+        PrintReadFailure(platform);
+        return false;
+    }
+    return true;
+}
+
+bool ImportBitmapFile(Platform& platform, const char* path) {
+    UniqueBitmap bitmap;
+    if (!LoadBitmapFile(platform, path, bitmap)) {
+        return false;
+    }
+    OpenClipboardSession clipboard(platform);
+    if (!clipboard) {
+        Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
+        return false;
+    }
+    if (!platform.EmptyClipboard()) {
+        Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
+        return false;
+    }
+    if (!platform.SetClipboardData(CF_BITMAP, ToData(bitmap.get()))) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
+    // The clipboard owns the bitmap now.
+    bitmap.release();
+    if (!clipboard.Close()) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace clipfile
