@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "bmp/bmp.h"
+#include "bmp/dib_codec.h"
 
 namespace clipfile {
 namespace {
@@ -139,6 +141,199 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
             EXPECT_EQ(located->offset, c.offset) << c.label;
             EXPECT_EQ(located->size, c.size) << c.label;
         }
+    }
+}
+
+// ------------------------------------------------------------------ DIB codec
+
+struct Rgb {
+    std::uint8_t r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+
+// A 3 x 2 picture, top row first; every channel value survives 5-bit rounding.
+const Rgb kPicture[2][3] = {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}, {{255, 255, 255}, {0, 0, 0}, {8, 132, 255}}};
+
+struct DibVariant {
+    const char* label;
+    std::uint32_t headerSize;
+    std::uint16_t bits;
+    std::uint32_t compression;
+    bool topDown;
+};
+
+// Writes the picture in the variant's layout: palette images index a table of
+// the six colours, 16-bit ones use 5-5-5 (BI_RGB) or 5-6-5 (BI_BITFIELDS).
+std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const DibVariant& v) {
+    const std::uint32_t paletteEntries = v.bits <= 8 ? 6 : 0;
+    const bool masksAfterHeader = v.compression == BI_BITFIELDS && v.headerSize == 40;
+    std::vector<std::uint8_t> info(v.headerSize + (masksAfterHeader ? 12 : 0) + 4 * paletteEntries, 0);
+    BITMAPINFOHEADER h;
+    h.biSize = v.headerSize;
+    h.biWidth = 3;
+    h.biHeight = v.topDown ? -2 : 2;
+    h.biPlanes = 1;
+    h.biBitCount = v.bits;
+    h.biCompression = v.compression;
+    h.biClrUsed = paletteEntries;
+    WriteInfoHeader(h, info);
+    const bool is565 = v.bits == 16 && v.compression == BI_BITFIELDS;
+    if (v.compression == BI_BITFIELDS) {
+        WriteU32(info, 40, is565 ? 0xF800 : 0xFF0000);
+        WriteU32(info, 44, is565 ? 0x07E0 : 0x00FF00);
+        WriteU32(info, 48, is565 ? 0x001F : 0x0000FF);
+    }
+    for (std::uint32_t i = 0; i < paletteEntries; ++i) {
+        const Rgb& c = kPicture[i / 3][i % 3];
+        const std::size_t at = v.headerSize + 4 * i;
+        info[at] = c.b;
+        info[at + 1] = c.g;
+        info[at + 2] = c.r;
+    }
+    const std::size_t stride = ((3 * v.bits + 31) / 32) * 4;
+    std::vector<std::uint8_t> bits(stride * 2, 0xEE);  // padding must be ignored
+    for (int y = 0; y < 2; ++y) {
+        const int pictureRow = v.topDown ? y : 1 - y;
+        std::uint8_t* row = bits.data() + stride * static_cast<std::size_t>(y);
+        for (int x = 0; x < 3; ++x) {
+            const Rgb& c = kPicture[pictureRow][x];
+            const std::uint32_t index = static_cast<std::uint32_t>(pictureRow * 3 + x);
+            switch (v.bits) {
+                case 1:
+                case 4:
+                    break;  // filled below from the index pattern
+                case 8: row[x] = static_cast<std::uint8_t>(index); break;
+                case 16: {
+                    const std::uint32_t value = is565 ? ((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)
+                                                      : ((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3);
+                    WriteU16({row, stride}, 2 * static_cast<std::size_t>(x), static_cast<std::uint16_t>(value));
+                    break;
+                }
+                default:
+                    row[x * v.bits / 8] = c.b;
+                    row[x * v.bits / 8 + 1] = c.g;
+                    row[x * v.bits / 8 + 2] = c.r;
+                    if (v.bits == 32) row[x * 4 + 3] = 0x80;
+            }
+            if (v.bits == 4) {
+                row[x / 2] = static_cast<std::uint8_t>((x % 2 == 0) ? ((row[x / 2] & 0x0F) | (index << 4))
+                                                                   : ((row[x / 2] & 0xF0) | index));
+            }
+        }
+    }
+    return {info, bits};
+}
+
+TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
+    const std::vector<DibVariant> variants = {
+        {"4-bit", 40, 4, BI_RGB, false},        {"8-bit", 40, 8, BI_RGB, false},
+        {"8-bit top-down", 40, 8, BI_RGB, true}, {"16-bit 555", 40, 16, BI_RGB, false},
+        {"16-bit 565", 40, 16, BI_BITFIELDS, false}, {"16-bit 565 v5", 124, 16, BI_BITFIELDS, false},
+        {"24-bit", 40, 24, BI_RGB, false},      {"24-bit top-down v4", 108, 24, BI_RGB, true},
+        {"32-bit", 40, 32, BI_RGB, false},      {"32-bit bitfields v5", 124, 32, BI_BITFIELDS, false},
+        {"32-bit 52-byte header", 52, 32, BI_BITFIELDS, false},
+    };
+    for (const auto& v : variants) {
+        auto [info, bits] = MakeDib(v);
+        if (v.bits == 4) {  // indexes the six colours; rows hold 0,1,2 and 3,4,5 from the top
+            for (auto& b : bits) b = 0;
+            const std::size_t stride = 4;
+            bits[v.topDown ? 0 : stride] = 0x01;
+            bits[(v.topDown ? 0 : stride) + 1] = 0x20;
+            bits[v.topDown ? stride : 0] = 0x34;
+            bits[(v.topDown ? stride : 0) + 1] = 0x50;
+        }
+        const auto bitmap = DecodeDib(info, bits);
+        ASSERT_TRUE(bitmap) << v.label;
+        ASSERT_EQ(bitmap->width, 3);
+        ASSERT_EQ(bitmap->height, 2);
+        for (int y = 0; y < 2; ++y) {
+            for (int x = 0; x < 3; ++x) {
+                const std::uint8_t* px = bitmap->pixels.get() + 4 * (3 * (1 - y) + x);  // stored bottom-up
+                const Rgb got{px[2], px[1], px[0]};
+                const Rgb want = kPicture[y][x];
+                const int tolerance = v.bits == 16 ? 8 : 0;
+                EXPECT_NEAR(got.r, want.r, tolerance) << v.label << " at " << x << "," << y;
+                EXPECT_NEAR(got.g, want.g, tolerance) << v.label << " at " << x << "," << y;
+                EXPECT_NEAR(got.b, want.b, tolerance) << v.label << " at " << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(DecodeDib, MonochromeUsesItsTwoEntryTable) {
+    std::vector<std::uint8_t> info(48, 0);
+    BITMAPINFOHEADER h;
+    h.biSize = 40;
+    h.biWidth = 9;
+    h.biHeight = 1;
+    h.biPlanes = 1;
+    h.biBitCount = 1;
+    WriteInfoHeader(h, info);
+    info[44] = info[45] = info[46] = 0xFF;  // entry 1 white
+    const std::vector<std::uint8_t> bits = {0xA0, 0x80, 0, 0};
+    const auto bitmap = DecodeDib(info, bits);
+    ASSERT_TRUE(bitmap);
+    const std::vector<int> expected = {1, 0, 1, 0, 0, 0, 0, 0, 1};
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(bitmap->pixels[4 * x], expected[x] ? 0xFF : 0) << x;
+}
+
+TEST(DecodeDib, RefusesWhatItCannotReadSafely) {
+    auto [info, bits] = MakeDib({"24", 40, 24, BI_RGB, false});
+    EXPECT_FALSE(DecodeDib(info, std::span(bits).first(bits.size() - 1))) << "truncated pixels";
+    EXPECT_FALSE(DecodeDib(std::span(info).first(39), bits)) << "short header";
+    auto rle = info;
+    WriteU32(rle, 16, 1);
+    EXPECT_FALSE(DecodeDib(rle, bits)) << "RLE8";
+    auto png = info;
+    WriteU32(png, 16, 5);
+    EXPECT_FALSE(DecodeDib(png, bits)) << "PNG";
+    auto core = info;
+    WriteU32(core, 0, 12);
+    EXPECT_FALSE(DecodeDib(core, bits)) << "core header";
+    auto huge = info;
+    WriteU32(huge, 4, 0x7FFFFFFF);
+    EXPECT_FALSE(DecodeDib(huge, bits)) << "huge width";
+    auto depth = info;
+    WriteU16(depth, 14, 7);
+    EXPECT_FALSE(DecodeDib(depth, bits)) << "odd depth";
+}
+
+TEST(EncodeDibRows, ReadsBackBottomUpAtTwentyFourAndThirtyTwoBits) {
+    auto [info, bits] = MakeDib({"24", 40, 24, BI_RGB, false});
+    const auto bitmap = DecodeDib(info, bits);
+    ASSERT_TRUE(bitmap);
+    for (int depth : {24, 32}) {
+        auto request = BuildBitmapInfo({3, 2, 1, static_cast<std::uint16_t>(depth)});
+        ASSERT_TRUE(request);
+        std::vector<std::uint8_t> out(ReadInfoHeader(request->span()).biSizeImage, 0xCC);
+        EXPECT_EQ(EncodeDibRows(*bitmap, request->span(), 0, 2, out), 2);
+        const auto back = DecodeDib(request->span(), out);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(0, std::memcmp(back->pixels.get(), bitmap->pixels.get(), 3 * 2 * 4 - (depth == 24 ? 1 : 0)));
+        if (depth == 24) {
+            EXPECT_EQ(out[9], 0) << "row padding is zeroed";
+        }
+    }
+    auto eightBit = BuildBitmapInfo({3, 2, 1, 8});
+    std::vector<std::uint8_t> out(64);
+    EXPECT_EQ(EncodeDibRows(*bitmap, eightBit->span(), 0, 2, out), 0);
+    auto request = BuildBitmapInfo({3, 2, 1, 32});
+    std::vector<std::uint8_t> small(23);
+    EXPECT_EQ(EncodeDibRows(*bitmap, request->span(), 0, 2, small), 0) << "buffer too small";
+}
+
+TEST(WritePackedDib, FortyAndHundredTwentyFourByteHeaders) {
+    auto [info, bits] = MakeDib({"32", 40, 32, BI_RGB, false});
+    const auto bitmap = DecodeDib(info, bits);
+    ASSERT_TRUE(bitmap);
+    for (std::uint32_t header : {40U, 124U}) {
+        std::vector<std::uint8_t> dib(PackedDibSize(*bitmap, header));
+        ASSERT_EQ(dib.size(), header + 24);
+        WritePackedDib(*bitmap, header, dib);
+        const auto back = DecodeDib(std::span(dib).first(header), std::span(dib).subspan(header));
+        ASSERT_TRUE(back);
+        EXPECT_EQ(std::memcmp(back->pixels.get(), bitmap->pixels.get(), 24), 0);
     }
 }
 

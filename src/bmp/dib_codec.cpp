@@ -1,0 +1,200 @@
+#include "bmp/dib_codec.h"
+
+#include <bit>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "bmp/bmp.h"
+
+namespace clipfile {
+
+namespace {
+
+constexpr std::uint32_t kV5HeaderSize = 124;
+constexpr std::uint32_t kLcsSrgb = 0x73524742;  // 'sRGB'
+constexpr std::uint32_t kLcsGmImages = 4;
+
+struct Channel {
+    std::uint32_t mask = 0;
+    int shift = 0;
+    int width = 0;
+
+    static Channel Of(std::uint32_t mask) {
+        Channel c;
+        c.mask = mask;
+        if (mask != 0) {
+            c.shift = std::countr_zero(mask);
+            c.width = std::popcount(mask);
+        }
+        return c;
+    }
+
+    // Scales the channel's value in pixel to 8 bits.
+    std::uint8_t Extract(std::uint32_t pixel) const {
+        if (width == 0) return 0;
+        const std::uint32_t value = (pixel & mask) >> shift;
+        if (width >= 8) return static_cast<std::uint8_t>(value >> (width - 8));
+        const std::uint32_t max = (1U << width) - 1;
+        return static_cast<std::uint8_t>((value * 255 + max / 2) / max);
+    }
+};
+
+struct Masks {
+    Channel red, green, blue, alpha;
+};
+
+std::uint32_t ReadBits(std::span<const std::uint8_t> row, std::uint64_t x, std::uint16_t bits) {
+    switch (bits) {
+        case 1: return (row[x / 8] >> (7 - x % 8)) & 1U;
+        case 4: return (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xFU;
+        case 8: return row[x];
+        case 16: return ReadU16(row, x * 2);
+        case 24: return row[x * 3] | (row[x * 3 + 1] << 8) | (static_cast<std::uint32_t>(row[x * 3 + 2]) << 16);
+        default: return ReadU32(row, x * 4);
+    }
+}
+
+std::uint64_t RowStride(std::uint64_t width, std::uint32_t bits) { return ((width * bits + 31) / 32) * 4; }
+
+bool IsKnownHeader(std::uint32_t size) {
+    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
+}  // namespace
+
+std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0) return std::nullopt;
+    const std::uint64_t bytes = std::uint64_t{4} * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    if (bytes > std::numeric_limits<std::size_t>::max() || bytes > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    DeviceBitmap bitmap;
+    bitmap.width = width;
+    bitmap.height = height;
+    bitmap.pixels.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(bytes)]());
+    if (!bitmap.pixels) return std::nullopt;
+    return bitmap;
+}
+
+std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits) {
+    if (info.size() < kInfoHeaderSize) return std::nullopt;
+    const BITMAPINFOHEADER h = ReadInfoHeader(info);
+    const std::uint16_t depth = h.biBitCount;
+    if (!IsKnownHeader(h.biSize) || h.biSize > info.size() || h.biWidth <= 0 || h.biHeight == 0 ||
+        h.biHeight == std::numeric_limits<std::int32_t>::min()) {
+        return std::nullopt;
+    }
+    if (depth != 1 && depth != 4 && depth != 8 && depth != 16 && depth != 24 && depth != 32) return std::nullopt;
+    const bool bitfields = h.biCompression == BI_BITFIELDS;
+    if (h.biCompression != BI_RGB && !(bitfields && (depth == 16 || depth == 32))) return std::nullopt;
+
+    Masks masks;
+    if (bitfields) {
+        // Masks follow a 40-byte header, or are part of the longer ones.
+        const std::size_t at = kInfoHeaderSize;
+        if (info.size() < at + 12) return std::nullopt;
+        masks.red = Channel::Of(ReadU32(info, at));
+        masks.green = Channel::Of(ReadU32(info, at + 4));
+        masks.blue = Channel::Of(ReadU32(info, at + 8));
+        if (h.biSize >= 56) masks.alpha = Channel::Of(ReadU32(info, at + 12));
+    } else if (depth == 16) {
+        masks = {Channel::Of(0x7C00), Channel::Of(0x03E0), Channel::Of(0x001F), {}};
+    } else {
+        masks = {Channel::Of(0xFF0000), Channel::Of(0x00FF00), Channel::Of(0x0000FF), {}};
+    }
+
+    std::span<const std::uint8_t> palette;
+    if (depth <= 8) {
+        const std::uint64_t entries = h.biClrUsed != 0 ? h.biClrUsed : (std::uint64_t{1} << depth);
+        const std::uint64_t start = h.biSize;
+        const std::uint64_t available = info.size() > start ? (info.size() - start) / 4 : 0;
+        palette = info.subspan(static_cast<std::size_t>(start) <= info.size() ? static_cast<std::size_t>(start) : info.size(),
+                               static_cast<std::size_t>((entries < available ? entries : available) * 4));
+    }
+
+    const bool topDown = h.biHeight < 0;
+    const std::int32_t rows = topDown ? -h.biHeight : h.biHeight;
+    const std::uint64_t stride = RowStride(static_cast<std::uint64_t>(h.biWidth), depth);
+    if (stride != 0 && static_cast<std::uint64_t>(rows) > bits.size() / stride) return std::nullopt;
+
+    auto bitmap = AllocateDeviceBitmap(h.biWidth, rows);
+    if (!bitmap) return std::nullopt;
+    const auto width = static_cast<std::uint64_t>(h.biWidth);
+    for (std::int32_t y = 0; y < rows; ++y) {
+        const auto source = bits.subspan(static_cast<std::size_t>(stride * static_cast<std::uint64_t>(y)),
+                                         static_cast<std::size_t>(stride));
+        const std::int32_t targetRow = topDown ? rows - 1 - y : y;
+        std::uint8_t* out = bitmap->pixels.get() + std::size_t{4} * width * static_cast<std::size_t>(targetRow);
+        for (std::uint64_t x = 0; x < width; ++x, out += 4) {
+            const std::uint32_t value = ReadBits(source, x, depth);
+            if (depth <= 8) {
+                if (std::size_t{4} * value + 4 <= palette.size()) {
+                    std::memcpy(out, palette.data() + std::size_t{4} * value, 3);
+                }
+                out[3] = 0;
+            } else {
+                out[0] = masks.blue.Extract(value);
+                out[1] = masks.green.Extract(value);
+                out[2] = masks.red.Extract(value);
+                out[3] = masks.alpha.Extract(value);
+            }
+        }
+    }
+    return bitmap;
+}
+
+int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info, std::uint32_t startScan,
+                  std::uint32_t scanLines, std::span<std::uint8_t> out) {
+    if (info.size() < kInfoHeaderSize || !bitmap.pixels) return 0;
+    const BITMAPINFOHEADER h = ReadInfoHeader(info);
+    const std::uint16_t depth = h.biBitCount;
+    if ((depth != 24 && depth != 32) || h.biCompression != BI_RGB || h.biWidth != bitmap.width ||
+        (h.biHeight != bitmap.height && h.biHeight != -bitmap.height)) {
+        return 0;
+    }
+    if (startScan >= static_cast<std::uint32_t>(bitmap.height)) return 0;
+    const std::uint32_t lines = std::min(scanLines, static_cast<std::uint32_t>(bitmap.height) - startScan);
+    const std::uint64_t stride = RowStride(static_cast<std::uint64_t>(bitmap.width), depth);
+    if (lines == 0 || stride * lines > out.size()) return 0;
+    const bool topDown = h.biHeight < 0;
+    const auto width = static_cast<std::size_t>(bitmap.width);
+    for (std::uint32_t line = 0; line < lines; ++line) {
+        // Scan lines count from the bottom row up, whichever way the output runs.
+        const std::uint32_t sourceRow = startScan + line;
+        const std::uint32_t outRow = topDown ? lines - 1 - line : line;
+        const std::uint8_t* in = bitmap.pixels.get() + std::size_t{4} * width * sourceRow;
+        std::uint8_t* target = out.data() + static_cast<std::size_t>(stride) * outRow;
+        if (depth == 32) {
+            std::memcpy(target, in, std::size_t{4} * width);
+        } else {
+            for (std::size_t x = 0; x < width; ++x) std::memcpy(target + 3 * x, in + 4 * x, 3);
+            std::memset(target + 3 * width, 0, static_cast<std::size_t>(stride) - 3 * width);
+        }
+    }
+    return static_cast<int>(lines);
+}
+
+std::size_t PackedDibSize(const DeviceBitmap& bitmap, std::uint32_t headerSize) {
+    return headerSize + bitmap.size();
+}
+
+void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize, std::span<std::uint8_t> out) {
+    std::memset(out.data(), 0, headerSize);
+    BITMAPINFOHEADER h;
+    h.biSize = headerSize;
+    h.biWidth = bitmap.width;
+    h.biHeight = bitmap.height;
+    h.biPlanes = 1;
+    h.biBitCount = 32;
+    h.biCompression = BI_RGB;
+    h.biSizeImage = static_cast<std::uint32_t>(bitmap.size());
+    WriteInfoHeader(h, out);
+    if (headerSize == kV5HeaderSize) {
+        WriteU32(out, 56, kLcsSrgb);     // bV5CSType
+        WriteU32(out, 108, kLcsGmImages);  // bV5Intent
+    }
+    std::memcpy(out.data() + headerSize, bitmap.pixels.get(), bitmap.size());
+}
+
+}  // namespace clipfile
