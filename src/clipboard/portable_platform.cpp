@@ -1,0 +1,399 @@
+#include "clipboard/portable_platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "clipboard/system_platform.h"
+
+namespace clipfile {
+
+namespace {
+
+using portable::kContentsHeaderSize;
+
+int FdOf(FileHandle file) {
+    const auto value = static_cast<std::uintptr_t>(file);
+    return value == 0 || value - 1 > INT_MAX ? -1 : static_cast<int>(value - 1);
+}
+
+FileHandle HandleOf(int fd) { return static_cast<FileHandle>(static_cast<std::uintptr_t>(fd) + 1); }
+
+// Looks a format up in the contents as they stand on disk.
+bool IsFormatOnDisk(const char* location, FormatId id) {
+    const int dirFd = portable::OpenLocation(location);
+    if (dirFd < 0) {
+        return false;
+    }
+    bool found = false;
+    const int contentsFd = portable::OpenContents(dirFd);
+    if (contentsFd >= 0) {
+        portable::EntryList entries;
+        found = portable::ReadContentsTable(contentsFd, entries) &&
+                portable::FindEntry(entries, id) >= 0;
+        close(contentsFd);
+    }
+    close(dirFd);
+    return found;
+}
+
+}  // namespace
+
+bool DefaultClipboardLocation(char* path, std::size_t size) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const int length =
+        runtime != nullptr && runtime[0] != '\0'
+            ? std::snprintf(path, size, "%s/clipfile", runtime)
+            : std::snprintf(path, size, "/tmp/clipfile-%lu", static_cast<unsigned long>(geteuid()));
+    return length > 0 && static_cast<std::size_t>(length) < size;
+}
+
+std::unique_ptr<Platform> CreateSystemPlatform() {
+    char location[kMaxLocationPath];
+    if (!DefaultClipboardLocation(location, sizeof location)) {
+        location[0] = '\0';
+    }
+    return std::unique_ptr<Platform>(new (std::nothrow) PortablePlatform(location));
+}
+
+PortablePlatform::PortablePlatform(std::string_view location) {
+    if (location.size() < sizeof location_) {
+        std::memcpy(location_, location.data(), location.size());
+        location_[location.size()] = '\0';
+    }
+}
+
+PortablePlatform::~PortablePlatform() {
+    if (IsOpen()) {
+        CloseClipboard();
+    }
+}
+
+bool PortablePlatform::InitializeFramework() { return true; }
+
+void PortablePlatform::WriteOutput(std::string_view text) {
+    // Flushed at once so that it keeps its place among unbuffered error text.
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void PortablePlatform::WriteError(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+}
+
+bool PortablePlatform::OpenClipboard() {
+    if (IsOpen()) {
+        return false;
+    }
+    const int dirFd = portable::OpenLocation(location_);
+    if (dirFd < 0) {
+        return false;
+    }
+    const int lockFd = portable::TakeClipboardLock(dirFd);
+    if (lockFd < 0) {
+        close(dirFd);
+        return false;
+    }
+    // Only lock holders write temporary files, so any found now belong to a
+    // process that died before committing.
+    portable::RemoveFilesWithPrefix(dirFd, portable::kContentsTempPrefix);
+    dirFd_ = dirFd;
+    lockFd_ = lockFd;
+    committed_.count = 0;
+    committedFd_ = portable::OpenContents(dirFd);
+    // Damaged contents read as an empty clipboard; the next commit replaces them.
+    if (committedFd_ >= 0 && !portable::ReadContentsTable(committedFd_, committed_)) {
+        close(committedFd_);
+        committedFd_ = -1;
+        committed_.count = 0;
+    }
+    return true;
+}
+
+bool PortablePlatform::CloseClipboard() {
+    if (!IsOpen()) {
+        return false;
+    }
+    bool ok = true;
+    if (HasPending()) {
+        ok = close(pendingFd_) == 0;
+        pendingFd_ = -1;
+        ok = ok && renameat(dirFd_, pendingName_, dirFd_, portable::kContentsFile) == 0;
+        if (!ok) {
+            unlinkat(dirFd_, pendingName_, 0);
+        }
+        pending_.count = 0;
+    }
+    for (std::uint32_t i = 0; i < handedOut_.count; ++i) {
+        memory_.Free(handedOut_.items[i]);
+    }
+    handedOut_.count = 0;
+    if (committedFd_ >= 0) {
+        close(committedFd_);
+        committedFd_ = -1;
+    }
+    committed_.count = 0;
+    close(lockFd_);
+    lockFd_ = -1;
+    close(dirFd_);
+    dirFd_ = -1;
+    return ok;
+}
+
+// Creates this session's temporary contents, optionally holding a copy of the
+// formats already on the clipboard. The format about to be replaced is not
+// copied; it keeps its place with an empty block until its new data lands.
+bool PortablePlatform::StartPending(bool keepCurrent, FormatId replaced) {
+    std::snprintf(pendingName_, sizeof pendingName_, "%s%ld", portable::kContentsTempPrefix,
+                  static_cast<long>(getpid()));
+    pendingFd_ =
+        openat(dirFd_, pendingName_, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (pendingFd_ < 0) {
+        return false;
+    }
+    pending_.count = 0;
+    pendingEnd_ = kContentsHeaderSize;
+    bool ok = true;
+    if (keepCurrent) {
+        ok = portable::Reserve(pending_, committed_.count);
+        for (std::uint32_t i = 0; ok && i < committed_.count; ++i) {
+            const portable::ContentsEntry& entry = committed_.items[i];
+            if (entry.id == replaced) {
+                pending_.items[pending_.count++] = {entry.id, kContentsHeaderSize, 0};
+                continue;
+            }
+            ok = portable::CopyRange(committedFd_, entry.offset, pendingFd_, pendingEnd_,
+                                     entry.size);
+            pending_.items[pending_.count++] = {entry.id, pendingEnd_, entry.size};
+            pendingEnd_ += entry.size;
+        }
+    }
+    ok = ok && portable::WriteContentsTable(pendingFd_, pendingEnd_, pending_) &&
+         portable::WriteContentsHeader(pendingFd_, pending_.count, pendingEnd_);
+    if (!ok) {
+        DropPending();
+    }
+    return ok;
+}
+
+void PortablePlatform::DropPending() {
+    if (HasPending()) {
+        close(pendingFd_);
+        pendingFd_ = -1;
+        unlinkat(dirFd_, pendingName_, 0);
+    }
+    pending_.count = 0;
+}
+
+bool PortablePlatform::EmptyClipboard() {
+    if (!IsOpen()) {
+        return false;
+    }
+    DropPending();
+    return StartPending(false, 0);
+}
+
+bool PortablePlatform::SetClipboardData(FormatId id, DataHandle data) {
+    const MemoryHandle block = AsMemory(data);
+    if (!IsOpen() || id == 0 || id > portable::kLastFormat || !memory_.IsLive(block)) {
+        return false;
+    }
+    if (!HasPending() && !StartPending(true, id)) {
+        return false;
+    }
+    if (!portable::Reserve(pending_, pending_.count + 1)) {
+        return false;
+    }
+    // The block goes where the table was and a new table follows it; the
+    // header is rewritten last. A failed write abandons the whole session, so
+    // the clipboard keeps what it held before it was opened.
+    const std::span<unsigned char> bytes = memory_.Bytes(block);
+    const portable::ContentsEntry entry{id, pendingEnd_, bytes.size()};
+    const std::uint64_t tableOffset = pendingEnd_ + bytes.size();
+    const int index = portable::FindEntry(pending_, id);
+    if (index >= 0) {
+        pending_.items[index] = entry;
+    } else {
+        pending_.items[pending_.count++] = entry;
+    }
+    if (!portable::WriteAt(pendingFd_, bytes.data(), bytes.size(), pendingEnd_) ||
+        !portable::WriteContentsTable(pendingFd_, tableOffset, pending_) ||
+        !portable::WriteContentsHeader(pendingFd_, pending_.count, tableOffset)) {
+        DropPending();
+        return false;
+    }
+    pendingEnd_ = tableOffset;
+    memory_.Free(block);
+    return true;
+}
+
+FormatId PortablePlatform::EnumClipboardFormats(FormatId previous) {
+    if (!IsOpen()) {
+        return 0;
+    }
+    const portable::EntryList& entries = HasPending() ? pending_ : committed_;
+    if (previous == 0) {
+        return entries.count > 0 ? entries.items[0].id : 0;
+    }
+    const int index = portable::FindEntry(entries, previous);
+    if (index < 0 || static_cast<std::uint32_t>(index) + 1 >= entries.count) {
+        return 0;
+    }
+    return entries.items[index + 1].id;
+}
+
+bool PortablePlatform::IsClipboardFormatAvailable(FormatId id) {
+    if (IsOpen()) {
+        return portable::FindEntry(HasPending() ? pending_ : committed_, id) >= 0;
+    }
+    return IsFormatOnDisk(location_, id);
+}
+
+DataHandle PortablePlatform::GetClipboardData(FormatId id) {
+    if (!IsOpen()) {
+        return DataHandle::None;
+    }
+    const portable::EntryList& entries = HasPending() ? pending_ : committed_;
+    const int fd = HasPending() ? pendingFd_ : committedFd_;
+    const int index = portable::FindEntry(entries, id);
+    if (index < 0 || entries.items[index].size > SIZE_MAX ||
+        !portable::Reserve(handedOut_, handedOut_.count + 1)) {
+        return DataHandle::None;
+    }
+    const portable::ContentsEntry entry = entries.items[index];
+    const MemoryHandle block = memory_.Alloc(static_cast<std::size_t>(entry.size));
+    if (block == MemoryHandle::None) {
+        return DataHandle::None;
+    }
+    if (!portable::ReadAt(fd, memory_.Bytes(block).data(), static_cast<std::size_t>(entry.size),
+                          entry.offset)) {
+        memory_.Free(block);
+        return DataHandle::None;
+    }
+    handedOut_.items[handedOut_.count++] = block;
+    return ToData(block);
+}
+
+FormatId PortablePlatform::RegisterClipboardFormatA(const char* name) {
+    const int dirFd = portable::OpenLocation(location_);
+    if (dirFd < 0) {
+        return 0;
+    }
+    const FormatId id = portable::RegisterFormat(dirFd, name);
+    close(dirFd);
+    return id;
+}
+
+int PortablePlatform::GetClipboardFormatNameA(FormatId id, char* buffer, int bufferSize) {
+    if (id < portable::kFirstRegisteredFormat || id > portable::kLastFormat) {
+        return 0;
+    }
+    const int dirFd = portable::OpenLocation(location_);
+    if (dirFd < 0) {
+        return 0;
+    }
+    const int length = portable::GetFormatName(dirFd, id, buffer, bufferSize);
+    close(dirFd);
+    return length;
+}
+
+MemoryHandle PortablePlatform::GlobalAlloc(std::size_t bytes) { return memory_.Alloc(bytes); }
+
+std::size_t PortablePlatform::GlobalSize(MemoryHandle block) { return memory_.Size(block); }
+
+void* PortablePlatform::GlobalLock(MemoryHandle block) { return memory_.Lock(block); }
+
+void PortablePlatform::GlobalUnlock(MemoryHandle block) { memory_.Unlock(block); }
+
+void PortablePlatform::GlobalFree(MemoryHandle block) { memory_.Free(block); }
+
+bool PortablePlatform::DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) {
+    return graphics_.DescribeBitmap(bitmap, description);
+}
+
+DcHandle PortablePlatform::CreateCompatibleDC() { return graphics_.CreateCompatibleDC(); }
+
+void PortablePlatform::DeleteDC(DcHandle dc) { graphics_.DeleteDC(dc); }
+
+DcHandle PortablePlatform::GetScreenDC() { return graphics_.GetScreenDC(); }
+
+void PortablePlatform::ReleaseScreenDC(DcHandle dc) { graphics_.ReleaseScreenDC(dc); }
+
+int PortablePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                                std::uint32_t scanLines, void* bits, std::uint8_t* info,
+                                std::size_t infoSize) {
+    return graphics_.GetDIBits(dc, bitmap, startScan, scanLines, bits, info, infoSize);
+}
+
+BitmapHandle PortablePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info,
+                                              std::size_t infoSize, const std::uint8_t* bits,
+                                              std::size_t bitsSize) {
+    return graphics_.CreateDIBitmap(dc, info, infoSize, bits, bitsSize);
+}
+
+void PortablePlatform::DeleteObject(BitmapHandle bitmap) { graphics_.DeleteObject(bitmap); }
+
+FileHandle PortablePlatform::OpenFileForReading(const char* path) {
+    if (path == nullptr) {
+        return FileHandle::None;
+    }
+    // O_NONBLOCK lets a FIFO without a writer be refused instead of blocking
+    // the open; regular files ignore it, and it is cleared for the reads.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return FileHandle::None;
+    }
+    struct stat info {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return FileHandle::None;
+    }
+    return HandleOf(fd);
+}
+
+bool PortablePlatform::GetFileLength(FileHandle file, std::uint64_t& length) {
+    struct stat info {};
+    const int fd = FdOf(file);
+    if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < 0) {
+        return false;
+    }
+    length = static_cast<std::uint64_t>(info.st_size);
+    return true;
+}
+
+bool PortablePlatform::ReadFile(FileHandle file, void* buffer, std::size_t count,
+                                std::size_t& got) {
+    got = 0;
+    const int fd = FdOf(file);
+    return fd >= 0 && portable::ReadSequential(fd, buffer, count, got);
+}
+
+FileHandle PortablePlatform::CreateFileForWriting(const char* path) {
+    if (path == nullptr) {
+        return FileHandle::None;
+    }
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? FileHandle::None : HandleOf(fd);
+}
+
+bool PortablePlatform::WriteFile(FileHandle file, const void* data, std::size_t count,
+                                 std::size_t& written) {
+    written = 0;
+    const int fd = FdOf(file);
+    return fd >= 0 && portable::WriteSequential(fd, data, count, written);
+}
+
+bool PortablePlatform::CloseFile(FileHandle file) {
+    const int fd = FdOf(file);
+    return fd >= 0 && close(fd) == 0;
+}
+
+}  // namespace clipfile

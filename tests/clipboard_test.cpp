@@ -1,0 +1,539 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "clipboard/portable_platform.h"
+#include "clipboard/system_platform.h"
+
+namespace clipfile {
+namespace {
+
+using Contents = std::vector<std::pair<FormatId, std::string>>;
+
+bool Put(Platform& p, FormatId id, const std::string& bytes) {
+    const MemoryHandle block = p.GlobalAlloc(bytes.size());
+    std::memcpy(p.GlobalLock(block), bytes.data(), bytes.size());
+    p.GlobalUnlock(block);
+    if (p.SetClipboardData(id, ToData(block))) {
+        return true;
+    }
+    p.GlobalFree(block);
+    return false;
+}
+
+// Every format of an open clipboard with its bytes, in enumeration order.
+Contents ReadOpen(Platform& p) {
+    Contents all;
+    for (FormatId id = p.EnumClipboardFormats(0); id != 0 && all.size() < 100;
+         id = p.EnumClipboardFormats(id)) {
+        const MemoryHandle block = AsMemory(p.GetClipboardData(id));
+        const auto* bytes = static_cast<const char*>(p.GlobalLock(block));
+        all.emplace_back(id, bytes != nullptr ? std::string(bytes, p.GlobalSize(block)) : "<none>");
+        p.GlobalUnlock(block);
+    }
+    return all;
+}
+
+std::optional<Contents> Snapshot(const std::string& location) {
+    PortablePlatform p(location);
+    if (!p.OpenClipboard()) {
+        return std::nullopt;
+    }
+    Contents all = ReadOpen(p);
+    p.CloseClipboard();
+    return all;
+}
+
+void Place(const std::string& location, const Contents& contents) {
+    PortablePlatform p(location);
+    ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
+    for (const auto& [id, bytes] : contents) {
+        ASSERT_TRUE(Put(p, id, bytes));
+    }
+    ASSERT_TRUE(p.CloseClipboard());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+std::string Pattern(std::size_t size) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 2654435761u) >> 13);
+    }
+    return bytes;
+}
+
+std::string LE(std::uint64_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>(value >> (8 * i));
+    }
+    return out;
+}
+
+std::string Patch(std::string bytes, std::size_t at, std::uint64_t value, int width) {
+    return bytes.replace(at, static_cast<std::size_t>(width), LE(value, width));
+}
+
+// Written independently of the platform, with the blocks in reverse behind
+// some unused bytes, so a reader must follow the table rather than file order.
+std::string EncodeContents(const Contents& contents) {
+    std::string data = "unused";
+    std::vector<std::uint64_t> offsets(contents.size());
+    for (std::size_t i = contents.size(); i-- > 0;) {
+        offsets[i] = 24 + data.size();
+        data += contents[i].second;
+    }
+    std::string file =
+        "CLIPFILE" + LE(1, 4) + LE(contents.size(), 4) + LE(24 + data.size(), 8) + data;
+    for (std::size_t i = 0; i < contents.size(); ++i) {
+        file += LE(contents[i].first, 4) + LE(offsets[i], 8) + LE(contents[i].second.size(), 8);
+    }
+    return file;
+}
+
+std::string EncodeFormats(const std::vector<std::string>& names) {
+    std::string file = "CLIPFMTS" + LE(1, 4) + LE(names.size(), 4);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        file += LE(0xC000 + i, 2) + LE(names[i].size(), 1) + names[i];
+    }
+    return file;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class PortableClipboardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/clipfile-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        location_ = root_ + "/clip";
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    std::string root_;
+    std::string location_;
+};
+
+TEST_F(PortableClipboardTest, RoundTripKeepsOrderSizesAndBytes) {
+    const Contents placed = {{CF_UNICODETEXT, std::string("h\0i", 3)},
+                             {CF_SYLK, ""},
+                             {CF_DIB, Pattern((5u << 20) + 3)},
+                             {CF_TEXT, "text"}};
+    PortablePlatform writer(location_);
+    ASSERT_TRUE(writer.OpenClipboard() && writer.EmptyClipboard());
+    for (const auto& [id, bytes] : placed) {
+        ASSERT_TRUE(Put(writer, id, bytes));
+    }
+    EXPECT_EQ(ReadOpen(writer), placed);  // the session sees its own changes
+    EXPECT_TRUE(writer.IsClipboardFormatAvailable(CF_SYLK));
+    ASSERT_TRUE(writer.CloseClipboard());
+
+    PortablePlatform reader(location_);
+    EXPECT_TRUE(reader.IsClipboardFormatAvailable(CF_SYLK));
+    EXPECT_FALSE(reader.IsClipboardFormatAvailable(CF_BITMAP));
+    EXPECT_EQ(Snapshot(location_), placed);
+    struct stat info {};
+    ASSERT_EQ(stat(location_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_EQ(ReadBytes(location_ + "/contents").substr(0, 12), "CLIPFILE" + LE(1, 4));
+}
+
+TEST_F(PortableClipboardTest, SessionsComposeLikeTheSystemClipboard) {
+    struct Step {
+        char op;  // 'E' empties, 'S' sets
+        FormatId id = 0;
+        const char* bytes = "";
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::vector<Step>> sessions;
+        Contents expected;
+    };
+    const Case cases[] = {
+        {"empty then set replaces everything",
+         {{{'E'}, {'S', 1, "a"}, {'S', 13, "b"}}, {{'E'}, {'S', 8, "c"}}},
+         {{8, "c"}}},
+        {"set without empty keeps formats",
+         {{{'E'}, {'S', 1, "a"}, {'S', 13, "b"}}, {{'S', 8, "c"}}},
+         {{1, "a"}, {13, "b"}, {8, "c"}}},
+        {"set of a present id replaces it in place",
+         {{{'E'}, {'S', 1, "a"}, {'S', 13, "b"}, {'S', 8, "c"}}, {{'S', 13, "longer"}}},
+         {{1, "a"}, {13, "longer"}, {8, "c"}}},
+        {"same id twice in one session",
+         {{{'E'}, {'S', 1, "a"}, {'S', 13, "b"}, {'S', 1, "cc"}}},
+         {{1, "cc"}, {13, "b"}}},
+        {"empty alone clears", {{{'E'}, {'S', 1, "a"}}, {{'E'}}}, {}},
+        {"empty discards earlier sets of the session",
+         {{{'E'}, {'S', 1, "a"}}, {{'S', 13, "b"}, {'E'}, {'S', 8, "c"}}},
+         {{8, "c"}}},
+        {"set on a never-used clipboard", {{{'S', 7, "x"}}}, {{7, "x"}}},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string location = root_ + "/case" + std::to_string(index++);
+        for (const auto& session : c.sessions) {
+            PortablePlatform p(location);
+            ASSERT_TRUE(p.OpenClipboard());
+            for (const Step& step : session) {
+                EXPECT_TRUE(step.op == 'E' ? p.EmptyClipboard() : Put(p, step.id, step.bytes));
+            }
+            ASSERT_TRUE(p.CloseClipboard());
+        }
+        EXPECT_EQ(Snapshot(location), c.expected);
+    }
+}
+
+TEST_F(PortableClipboardTest, ChangesStayPrivateUntilCloseAndTheLockExcludes) {
+    Place(location_, {{CF_TEXT, "old"}});
+    PortablePlatform a(location_);
+    PortablePlatform b(location_);
+    ASSERT_TRUE(a.OpenClipboard() && a.EmptyClipboard() && Put(a, CF_DIB, "new"));
+    EXPECT_EQ(ReadOpen(a), (Contents{{CF_DIB, "new"}}));
+    EXPECT_TRUE(b.IsClipboardFormatAvailable(CF_TEXT));
+    EXPECT_FALSE(b.IsClipboardFormatAvailable(CF_DIB));
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(b.OpenClipboard());
+    EXPECT_GT(SecondsSince(start), 0.2);  // it retries before giving up...
+    EXPECT_LT(SecondsSince(start), 1.0);  // ...but not for long
+
+    ASSERT_TRUE(a.CloseClipboard());
+    EXPECT_FALSE(b.IsClipboardFormatAvailable(CF_TEXT));
+    EXPECT_EQ(Snapshot(location_), (Contents{{CF_DIB, "new"}}));
+}
+
+TEST_F(PortableClipboardTest, KilledWriterLeavesPreviousContentsAndReleasesTheLock) {
+    const Contents before = {{CF_TEXT, "before"}, {CF_DIB, Pattern(4096)}};
+    Place(location_, before);
+    WriteBytes(location_ + "/contents.tmp.1", "left by a dead process");
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PortablePlatform writer(location_);
+        const bool placed = writer.OpenClipboard() && writer.EmptyClipboard() &&
+                            Put(writer, CF_TEXT, Pattern(1u << 20));
+        if (write(ready[1], placed ? "y" : "n", 1) == 1) {
+            pause();
+        }
+        _exit(1);
+    }
+    char state = 0;
+    ASSERT_EQ(read(ready[0], &state, 1), 1);
+    ASSERT_EQ(state, 'y');
+    const std::string childTemp = location_ + "/contents.tmp." + std::to_string(child);
+    EXPECT_TRUE(std::filesystem::exists(childTemp));
+    EXPECT_FALSE(std::filesystem::exists(
+        location_ + "/contents.tmp.1"));  // cleared when the child took the lock
+    PortablePlatform p(location_);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(p.OpenClipboard());
+    EXPECT_LT(SecondsSince(start), 1.0);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+
+    EXPECT_EQ(Snapshot(location_), before);
+    EXPECT_FALSE(std::filesystem::exists(childTemp));
+}
+
+TEST_F(PortableClipboardTest, OneOpenAtATimeAndTheDestructorCommits) {
+    PortablePlatform p(location_);
+    const MemoryHandle block = p.GlobalAlloc(3);
+    EXPECT_FALSE(p.SetClipboardData(CF_TEXT, ToData(block)));  // not open
+    EXPECT_EQ(p.GlobalSize(block), 3u);                        // so still the caller's
+    EXPECT_FALSE(p.CloseClipboard());
+    ASSERT_TRUE(p.OpenClipboard());
+    EXPECT_FALSE(p.OpenClipboard());
+    EXPECT_FALSE(p.SetClipboardData(CF_TEXT, static_cast<DataHandle>(0x1234)));
+    EXPECT_TRUE(p.CloseClipboard());
+    p.GlobalFree(block);
+    {
+        PortablePlatform leftOpen(location_);
+        ASSERT_TRUE(leftOpen.OpenClipboard() && leftOpen.EmptyClipboard());
+        ASSERT_TRUE(Put(leftOpen, CF_TEXT, "kept"));
+    }
+    EXPECT_EQ(Snapshot(location_), (Contents{{CF_TEXT, "kept"}}));
+}
+
+TEST_F(PortableClipboardTest, UnsafeLocationsAreNeitherReadNorWritten) {
+    const std::string secret = EncodeContents({{CF_TEXT, "secret"}});
+    std::vector<std::pair<std::string, mode_t>> dirs = {
+        {"/target", 0700}, {"/mode755", 0755}, {"/mode770", 0770}, {"/mode701", 0701}};
+    if (geteuid() == 0) {
+        dirs.emplace_back("/foreign", 0700);
+    }
+    for (const auto& [name, mode] : dirs) {
+        ASSERT_EQ(mkdir((root_ + name).c_str(), 0700), 0);
+        WriteBytes(root_ + name + "/contents", secret);
+        ASSERT_EQ(chmod((root_ + name).c_str(), mode), 0);
+    }
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown((root_ + "/foreign").c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(symlink((root_ + "/target").c_str(), (root_ + "/link").c_str()), 0);
+    WriteBytes(root_ + "/file", "x");
+
+    std::vector<std::string> refused = {"/link",    "/file",    "/missing/clip",
+                                        "/mode755", "/mode770", "/mode701"};
+    if (geteuid() == 0) {
+        refused.push_back("/foreign");
+    }
+    for (const std::string& name : refused) {
+        const std::string location = root_ + name;
+        SCOPED_TRACE(location);
+        PortablePlatform p(location);
+        EXPECT_FALSE(p.OpenClipboard());
+        EXPECT_FALSE(p.IsClipboardFormatAvailable(CF_TEXT));
+        EXPECT_EQ(p.RegisterClipboardFormatA("Some Format"), 0u);
+        const std::string inside = name == "/link" ? root_ + "/target" : location;
+        EXPECT_FALSE(std::filesystem::exists(inside + "/lock"));
+        EXPECT_FALSE(std::filesystem::exists(inside + "/formats"));
+    }
+    // The same contents in a private folder are readable, so the refusals
+    // above come from the checks.
+    EXPECT_EQ(Snapshot(root_ + "/target"), (Contents{{CF_TEXT, "secret"}}));
+}
+
+TEST_F(PortableClipboardTest, DefaultLocationFollowsXdgRuntimeDir) {
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedValue = saved != nullptr ? saved : "";
+    char path[kMaxLocationPath];
+    setenv("XDG_RUNTIME_DIR", "", 1);
+    ASSERT_TRUE(DefaultClipboardLocation(path, sizeof path));
+    EXPECT_EQ(path, "/tmp/clipfile-" + std::to_string(geteuid()));
+    setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
+    EXPECT_NE(CreateSystemPlatform()->RegisterClipboardFormatA("Through The Environment"), 0u);
+    EXPECT_TRUE(std::filesystem::exists(root_ + "/clipfile/formats"));
+    saved != nullptr ? setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1)
+                     : unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(PortableClipboardTest, DamagedContentsReadAsEmpty) {
+    const Contents valid = {{CF_UNICODETEXT, "abc"}, {CF_TEXT, "hello"}};
+    const std::string base = EncodeContents(valid);
+    const std::string contents = location_ + "/contents";
+    ASSERT_EQ(mkdir(location_.c_str(), 0700), 0);
+    WriteBytes(contents, base);
+    ASSERT_EQ(Snapshot(location_), valid);  // the damage below starts from a readable file
+
+    // Table at 38: entries of id, offset, size; entry 0 is CF_UNICODETEXT.
+    const std::size_t table = 24 + 6 + 5 + 3;
+    ASSERT_EQ(base.size(), table + 40);
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"appended byte", base + "x"},
+        {"magic", Patch(base, 0, 'D', 1)},
+        {"version 2", Patch(base, 8, 2, 4)},
+        {"count + 1", Patch(base, 12, 3, 4)},
+        {"count - 1", Patch(base, 12, 1, 4)},
+        {"count max", Patch(base, 12, UINT32_MAX, 4)},
+        {"table offset inside header", Patch(base, 16, 23, 8)},
+        {"table offset + 1", Patch(base, 16, table + 1, 8)},
+        {"table offset max", Patch(base, 16, UINT64_MAX, 8)},
+        {"entry id 0", Patch(base, table, 0, 4)},
+        {"entry id above 0xFFFF", Patch(base, table, 0x10000 + CF_UNICODETEXT, 4)},
+        {"duplicate id", Patch(base, table + 20, CF_UNICODETEXT, 4)},
+        {"entry offset in header", Patch(base, table + 4, 8, 8)},
+        {"entry offset max", Patch(base, table + 4, UINT64_MAX, 8)},
+        {"entry size max", Patch(base, table + 12, UINT64_MAX, 8)},
+        {"entry size into table", Patch(base, table + 12, 9, 8)},
+    };
+    for (std::size_t length = 0; length < base.size(); ++length) {
+        cases.emplace_back("truncated to " + std::to_string(length), base.substr(0, length));
+    }
+    for (const auto& [name, bytes] : cases) {
+        SCOPED_TRACE(name);
+        WriteBytes(contents, bytes);
+        PortablePlatform p(location_);
+        EXPECT_FALSE(p.IsClipboardFormatAvailable(CF_TEXT));
+        if (p.OpenClipboard()) {
+            EXPECT_EQ(p.EnumClipboardFormats(0), 0u);
+            EXPECT_EQ(p.GetClipboardData(CF_TEXT), DataHandle::None);
+            p.CloseClipboard();
+        }
+    }
+
+    alarm(10);  // something other than a file under the name must not stall a reader
+    for (const bool fifo : {true, false}) {
+        std::filesystem::remove(contents);
+        ASSERT_EQ(fifo ? mkfifo(contents.c_str(), 0600) : mkdir(contents.c_str(), 0700), 0);
+        PortablePlatform p(location_);
+        EXPECT_FALSE(p.IsClipboardFormatAvailable(CF_TEXT));
+        ASSERT_TRUE(p.OpenClipboard());
+        EXPECT_EQ(p.EnumClipboardFormats(0), 0u);
+        p.CloseClipboard();
+    }
+    alarm(0);
+
+    std::filesystem::remove(contents);
+    WriteBytes(contents, base.substr(0, 30));
+    Place(location_, {{CF_DIB, "fresh"}});  // the next commit replaces a damaged file
+    EXPECT_EQ(Snapshot(location_), (Contents{{CF_DIB, "fresh"}}));
+}
+
+TEST_F(PortableClipboardTest, RegisteredFormatsAreSharedAndCaseInsensitive) {
+    PortablePlatform a(location_);
+    PortablePlatform b(location_);
+    const FormatId id = a.RegisterClipboardFormatA("Custom Format");
+    EXPECT_GE(id, 0xC000u);
+    EXPECT_EQ(a.RegisterClipboardFormatA("CUSTOM format"), id);
+    EXPECT_EQ(b.RegisterClipboardFormatA("custom FORMAT"), id);
+    const FormatId other = b.RegisterClipboardFormatA("Other");
+    EXPECT_GE(other, 0xC000u);
+    EXPECT_NE(other, id);
+
+    for (const std::string& bad : {std::string(), std::string(256, 'n')}) {
+        EXPECT_EQ(a.RegisterClipboardFormatA(bad.c_str()), 0u) << bad.size();
+    }
+    EXPECT_EQ(a.RegisterClipboardFormatA(nullptr), 0u);
+    const std::string longest(255, 'n');
+    const FormatId longestId = a.RegisterClipboardFormatA(longest.c_str());
+    char name[300];
+    ASSERT_EQ(b.GetClipboardFormatNameA(longestId, name, sizeof name), 255);
+    EXPECT_EQ(name, longest);
+
+    const std::pair<int, const char*> truncations[] = {
+        {1, ""}, {4, "Cus"}, {13, "Custom Forma"}, {14, "Custom Format"}, {64, "Custom Format"}};
+    for (const auto& [size, expected] : truncations) {
+        std::memset(name, 'X', sizeof name);
+        EXPECT_EQ(b.GetClipboardFormatNameA(id, name, size), static_cast<int>(strlen(expected)));
+        EXPECT_STREQ(name, expected);
+    }
+    for (const FormatId unnamed : {FormatId{CF_TEXT}, FormatId{0xBFFF}, FormatId{0xC100}}) {
+        EXPECT_EQ(a.GetClipboardFormatNameA(unnamed, name, sizeof name), 0) << unnamed;
+    }
+
+    WriteBytes(location_ + "/formats.tmp.1", "left by a killed registration");
+    EXPECT_NE(a.RegisterClipboardFormatA("Third"), 0u);
+    EXPECT_FALSE(std::filesystem::exists(location_ + "/formats.tmp.1"));
+
+    // A full table refuses new names; a damaged one refuses all and is kept.
+    const std::string formats = location_ + "/formats";
+    std::vector<std::string> names;
+    for (int i = 0; i < 0x4000; ++i) {
+        names.push_back("f" + std::to_string(i));
+    }
+    WriteBytes(formats, EncodeFormats(names));
+    EXPECT_EQ(a.RegisterClipboardFormatA("F5"), 0xC005u);
+    EXPECT_EQ(a.RegisterClipboardFormatA("one too many"), 0u);
+    const std::string valid = EncodeFormats({"Alpha"});
+    for (const std::string& damaged :
+         {Patch(valid, 16, 0xC001, 2), Patch(valid, 18, 6, 1), valid + "z"}) {
+        WriteBytes(formats, damaged);
+        EXPECT_EQ(a.RegisterClipboardFormatA("Beta"), 0u);
+        EXPECT_EQ(a.GetClipboardFormatNameA(0xC000, name, sizeof name), 0);
+        EXPECT_EQ(ReadBytes(formats), damaged);
+    }
+}
+
+TEST_F(PortableClipboardTest, ConcurrentRegistrationsAgree) {
+    constexpr int kNames = 40;
+    FormatId ids[2][kNames];
+    int results[2];
+    ASSERT_EQ(pipe(results), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    const int side = child == 0 ? 1 : 0;  // the two register in opposite orders
+    PortablePlatform p(location_);
+    for (int i = 0; i < kNames; ++i) {
+        const int n = side == 0 ? i : kNames - 1 - i;
+        ids[side][n] = p.RegisterClipboardFormatA(("name " + std::to_string(n)).c_str());
+    }
+    if (child == 0) {
+        _exit(write(results[1], ids[1], sizeof ids[1]) == sizeof ids[1] ? 0 : 1);
+    }
+    ASSERT_EQ(read(results[0], ids[1], sizeof ids[1]), static_cast<ssize_t>(sizeof ids[1]));
+    waitpid(child, nullptr, 0);
+    close(results[0]);
+    close(results[1]);
+    for (int n = 0; n < kNames; ++n) {
+        EXPECT_GE(ids[0][n], 0xC000u) << n;
+        EXPECT_EQ(ids[0][n], ids[1][n]) << n;
+        for (int m = 0; m < n; ++m) {
+            EXPECT_NE(ids[0][m], ids[0][n]) << m << " " << n;
+        }
+    }
+}
+
+TEST_F(PortableClipboardTest, RunningOutOfSpaceKeepsPreviousContents) {
+    const Contents before = {{CF_TEXT, "old"}};
+    Place(location_, before);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{64 << 10, 64 << 10};
+        signal(SIGXFSZ, SIG_IGN);
+        PortablePlatform p(location_);
+        const MemoryHandle block = p.GlobalAlloc(1u << 20);
+        const bool refused = setrlimit(RLIMIT_FSIZE, &limit) == 0 && p.OpenClipboard() &&
+                             p.EmptyClipboard() && !p.SetClipboardData(CF_DIB, ToData(block));
+        // A refused block stays the caller's.
+        _exit(refused && p.GlobalSize(block) == 1u << 20 && p.CloseClipboard() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(Snapshot(location_), before);
+    for (const auto& entry : std::filesystem::directory_iterator(location_)) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with("contents.tmp.")) << entry.path();
+    }
+}
+
+TEST_F(PortableClipboardTest, FilesOpenOnlyRegularFilesAndMoveEveryByte) {
+    PortablePlatform p(location_);
+    const std::string fifo = root_ + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    alarm(10);  // a blocking open would hang here
+    for (const std::string& path : {root_, fifo, root_ + "/missing"}) {
+        EXPECT_EQ(p.OpenFileForReading(path.c_str()), FileHandle::None) << path;
+    }
+    alarm(0);
+
+    const std::string path = root_ + "/data";
+    const std::string bytes = Pattern((3u << 20) + 1);
+    WriteBytes(path, bytes + "a longer previous version");
+    const FileHandle out = p.CreateFileForWriting(path.c_str());
+    std::size_t written = 0;
+    EXPECT_TRUE(p.WriteFile(out, bytes.data(), bytes.size(), written) && written == bytes.size());
+    EXPECT_TRUE(p.CloseFile(out));
+    const FileHandle in = p.OpenFileForReading(path.c_str());
+    std::string back(bytes.size() + 10, '\0');
+    std::size_t got = 0;
+    EXPECT_TRUE(p.ReadFile(in, back.data(), back.size(), got));
+    EXPECT_EQ(back.substr(0, got), bytes);
+    EXPECT_TRUE(p.ReadFile(in, back.data(), 1, got) && got == 0);
+    EXPECT_TRUE(p.CloseFile(in));
+}
+
+}  // namespace
+}  // namespace clipfile
