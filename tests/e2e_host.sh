@@ -100,5 +100,84 @@ expect_output "busy putdata" \
 kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
 expect_output "free again" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
 
+# --- bitmaps: ImageMagick makes every BMP variant; each goes in as a bitmap and
+# comes back as a 32-bit BMP of the same picture.
+CONVERT=/usr/bin/convert
+COMPARE=/usr/bin/compare
+le_field() { od -An -t "$3" -j "$2" -N "$4" "$1" | tr -d ' '; }  # file offset type bytes
+put_u32() {  # file offset value, little-endian
+    local v=$(($3 & 0xFFFFFFFF))
+    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24 & 255)))" |
+        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+bmp_shape() { echo "$(le_field "$1" 14 u4 4)/$(le_field "$1" 28 u2 2)/$(le_field "$1" 30 u4 4)/$(le_field "$1" 22 d4 4)"; }
+
+"$CONVERT" -size 13x7 plasma:fractal -seed 7 picture.png 2>/dev/null || "$CONVERT" -size 13x7 gradient:red-blue picture.png
+"$CONVERT" picture.png -alpha set -channel A -fx 'i/w' +channel alpha.png
+# name | expected biSize/biBitCount/biCompression/biHeight | fuzz | command
+variants=(
+    "mono|40/1/0/7|0|$CONVERT picture.png -colors 2 -type palette BMP3:mono.bmp"
+    "pal4|40/4/0/7|0|$CONVERT picture.png -colors 16 -type palette BMP3:pal4.bmp"
+    "pal8|40/8/0/7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP3:pal8.bmp"
+    "rgb565|124/16/3/7|3%|$CONVERT picture.png -define bmp:subtype=RGB565 BMP:rgb565.bmp"
+    "rgb24|40/24/0/7|0|$CONVERT picture.png -type truecolor BMP3:rgb24.bmp"
+    "v5rgb24|124/24/0/7|0|$CONVERT picture.png -type truecolor BMP:v5rgb24.bmp"
+    "argb32|124/32/3/7|0|$CONVERT alpha.png BMP:argb32.bmp"
+)
+for variant in "${variants[@]}"; do
+    IFS='|' read -r name shape fuzz command <<<"$variant"
+    $command
+    [ -f "$name.bmp" ] && [ "$(bmp_shape "$name.bmp")" = "$shape" ] && pass || fail "$name: made $(bmp_shape "$name.bmp"), wanted $shape"
+done
+# A 108-byte header: the 124-byte one less its last 16 bytes.
+{ head -c $((14 + 108)) v5rgb24.bmp; tail -c +$((14 + 124 + 1)) v5rgb24.bmp; } >v4rgb24.bmp
+put_u32 v4rgb24.bmp 14 108
+put_u32 v4rgb24.bmp 2 "$(stat -c %s v4rgb24.bmp)"
+put_u32 v4rgb24.bmp 10 $((14 + 108))
+# Top-down: the rows stored the other way round, with a negative height.
+"$CONVERT" picture.png -flip -type truecolor BMP3:topdown.bmp
+put_u32 topdown.bmp 22 -7
+variants+=("v4rgb24|108/24/0/7|0|true" "topdown|40/24/0/-7|0|true")
+
+for variant in "${variants[@]}"; do
+    IFS='|' read -r name shape fuzz command <<<"$variant"
+    expect_output "put $name" "$(put_ok "$name.bmp")" PUTDATA CF_BITMAP "$name.bmp"
+    expect_output "types after $name" "$HEADER\n\tCF_BITMAP - [2]\n\tCF_DIB - [8]\n\tCF_DIBV5 - [17]\n" GETTYPES
+    expect_output "get $name" "$(get_ok "$name.out.bmp")" GETDATA CF_BITMAP "$name.out.bmp"
+    [ "$(bmp_shape "$name.out.bmp")" = "40/32/0/7" ] && pass || fail "$name: exported as $(bmp_shape "$name.out.bmp")"
+    differing=$("$COMPARE" -metric AE -fuzz "$fuzz" -alpha off "$name.bmp" "$name.out.bmp" null: 2>&1)
+    [ "$differing" = 0 ] && pass || fail "$name: $differing pixels differ"
+    expect_output "get $name as dib" "$(get_ok "$name.dib.bmp")" GETDATA CF_DIB "$name.dib.bmp"
+    expect_same_file "CF_DIB and CF_BITMAP give the same file for $name" "$name.out.bmp" "$name.dib.bmp"
+done
+
+for name in CF_DIB cf_dibv5; do
+    expect_output "put as $name" "$(put_ok rgb24.bmp)" PUTDATA "$name" rgb24.bmp
+    expect_output "get after $name" "$(get_ok again.bmp)" GETDATA CF_BITMAP again.bmp
+    expect_same_file "$name places the same bitmap" rgb24.out.bmp again.bmp
+done
+
+# Bad bitmap files: their message, and the clipboard keeps its text.
+cp rgb24.bmp truncated.bmp && truncate -s -1 truncated.bmp
+"$CONVERT" picture.png -colors 200 -type palette BMP3:rle8.bmp
+cp rgb24.bmp core.bmp && printf '\x0c' | dd of=core.bmp bs=1 seek=14 conv=notrunc status=none
+printf 'BM123' >short.bmp
+BAD_BMP_FAIL='\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n'
+bad_bitmaps=(
+    "picture.png|\n * Image is not a bitmap.\nPlease load a .BMP file. * \n"
+    "short.bmp|\n * Error while gathering the bits from the \"short.bmp\" file. * \n"
+    "truncated.bmp|\n * The \"truncated.bmp\" file is not a supported or complete bitmap. * \n"
+    "core.bmp|\n * The \"core.bmp\" file is not a supported or complete bitmap. * \n"
+    "rle8.bmp|\n * Error while creating the bitmap from the \"rle8.bmp\" file. * \n"
+)
+expect_output "put text before bad bitmaps" "$(put_ok text.txt)" PUTDATA CF_TEXT text.txt
+for bad in "${bad_bitmaps[@]}"; do
+    IFS='|' read -r file message <<<"$bad"
+    expect_output "bad bitmap $file" "$message${BAD_BMP_FAIL//%s/$file}" PUTDATA CF_BITMAP "$file"
+    expect_output "clipboard kept after $file" "$HEADER\n\tCF_TEXT - [1]\n" GETTYPES
+done
+expect_output "no bitmap to export" \
+    '\n ! Specified Format "CF_BITMAP" is not available on the Clipboard. ! \n' GETDATA CF_BITMAP none.bmp
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -179,21 +179,26 @@ std::size_t PackedDibSize(const DeviceBitmap& bitmap, std::uint32_t headerSize) 
     return headerSize + bitmap.size();
 }
 
-void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize, std::span<std::uint8_t> out) {
+void WritePackedDibHeader(std::int32_t width, std::int32_t height, std::uint32_t headerSize,
+                          std::span<std::uint8_t> out) {
     std::memset(out.data(), 0, headerSize);
     BITMAPINFOHEADER h;
     h.biSize = headerSize;
-    h.biWidth = bitmap.width;
-    h.biHeight = bitmap.height;
+    h.biWidth = width;
+    h.biHeight = height;
     h.biPlanes = 1;
     h.biBitCount = 32;
     h.biCompression = BI_RGB;
-    h.biSizeImage = static_cast<std::uint32_t>(bitmap.size());
+    h.biSizeImage = 4U * static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height);
     WriteInfoHeader(h, out);
     if (headerSize == kV5HeaderSize) {
-        WriteU32(out, 56, kLcsSrgb);     // bV5CSType
+        WriteU32(out, 56, kLcsSrgb);       // bV5CSType
         WriteU32(out, 108, kLcsGmImages);  // bV5Intent
     }
+}
+
+void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize, std::span<std::uint8_t> out) {
+    WritePackedDibHeader(bitmap.width, bitmap.height, headerSize, out);
     std::memcpy(out.data() + headerSize, bitmap.pixels.get(), bitmap.size());
 }
 

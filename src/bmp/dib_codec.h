@@ -37,5 +37,8 @@ int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info
 // PackedDibSize(bitmap, headerSize).
 std::size_t PackedDibSize(const DeviceBitmap& bitmap, std::uint32_t headerSize);
 void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize, std::span<std::uint8_t> out);
+// Only the header of such a DIB, for a width x height bitmap.
+void WritePackedDibHeader(std::int32_t width, std::int32_t height, std::uint32_t headerSize,
+                          std::span<std::uint8_t> out);
 
 }  // namespace clipfile

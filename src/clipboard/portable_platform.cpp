@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <span>
 
 #include "clipboard/system_platform.h"
 
@@ -25,6 +26,73 @@ int FdOf(FileHandle file) {
 
 FileHandle HandleOf(int fd) { return static_cast<FileHandle>(static_cast<std::uintptr_t>(fd) + 1); }
 
+constexpr std::size_t kBitmapBlobHeader = 8;
+
+void WriteLe32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+std::uint32_t ReadLe32(const std::uint8_t* in) {
+    return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
+           (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
+}
+
+bool IsDerivedFromBitmap(FormatId id) { return id == CF_DIB || id == CF_DIBV5; }
+
+// Whether a device-independent format is offered from the stored CF_BITMAP.
+bool IsDerived(const portable::EntryList& entries, FormatId id) {
+    return IsDerivedFromBitmap(id) && portable::FindEntry(entries, id) < 0 &&
+           portable::FindEntry(entries, CF_BITMAP) >= 0;
+}
+
+bool IsListed(const portable::EntryList& entries, FormatId id) {
+    return portable::FindEntry(entries, id) >= 0 || IsDerived(entries, id);
+}
+
+// Formats in the order placed, with CF_DIB and CF_DIBV5 offered right after a
+// stored CF_BITMAP, as the system clipboard lists them.
+FormatId NextListedFormat(const portable::EntryList& entries, FormatId previous) {
+    bool returnNext = previous == 0;
+    for (std::uint32_t i = 0; i < entries.count; ++i) {
+        const FormatId id = entries.items[i].id;
+        FormatId listed[3] = {id, 0, 0};
+        if (id == CF_BITMAP) {
+            listed[1] = IsDerived(entries, CF_DIB) ? FormatId{CF_DIB} : 0;
+            listed[2] = IsDerived(entries, CF_DIBV5) ? FormatId{CF_DIBV5} : 0;
+        }
+        for (const FormatId candidate : listed) {
+            if (candidate == 0) {
+                continue;
+            }
+            if (returnNext) {
+                return candidate;
+            }
+            returnNext = candidate == previous;
+        }
+    }
+    return 0;
+}
+
+// The size of a stored bitmap, checked against the bytes it occupies.
+bool ReadBitmapSize(int fd, const portable::ContentsEntry& entry, std::int32_t& width,
+                    std::int32_t& height) {
+    std::uint8_t size[kBitmapBlobHeader];
+    if (entry.size < sizeof size || !portable::ReadAt(fd, size, sizeof size, entry.offset)) {
+        return false;
+    }
+    const std::uint32_t w = ReadLe32(size);
+    const std::uint32_t h = ReadLe32(size + 4);
+    if (w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX ||
+        std::uint64_t{4} * w * h != entry.size - sizeof size || entry.size > UINT32_MAX) {
+        return false;
+    }
+    width = static_cast<std::int32_t>(w);
+    height = static_cast<std::int32_t>(h);
+    return true;
+}
+
 // Looks a format up in the contents as they stand on disk.
 bool IsFormatOnDisk(const char* location, FormatId id) {
     const int dirFd = portable::OpenLocation(location);
@@ -35,8 +103,7 @@ bool IsFormatOnDisk(const char* location, FormatId id) {
     const int contentsFd = portable::OpenContents(dirFd);
     if (contentsFd >= 0) {
         portable::EntryList entries;
-        found = portable::ReadContentsTable(contentsFd, entries) &&
-                portable::FindEntry(entries, id) >= 0;
+        found = portable::ReadContentsTable(contentsFd, entries) && IsListed(entries, id);
         close(contentsFd);
     }
     close(dirFd);
@@ -134,6 +201,10 @@ bool PortablePlatform::CloseClipboard() {
         memory_.Free(handedOut_.items[i]);
     }
     handedOut_.count = 0;
+    for (std::uint32_t i = 0; i < handedOutBitmaps_.count; ++i) {
+        graphics_.DeleteObject(handedOutBitmaps_.items[i]);
+    }
+    handedOutBitmaps_.count = 0;
     if (committedFd_ >= 0) {
         close(committedFd_);
         committedFd_ = -1;
@@ -200,36 +271,61 @@ bool PortablePlatform::EmptyClipboard() {
 }
 
 bool PortablePlatform::SetClipboardData(FormatId id, DataHandle data) {
-    const MemoryHandle block = AsMemory(data);
-    if (!IsOpen() || id == 0 || id > portable::kLastFormat || !memory_.IsLive(block)) {
+    if (!IsOpen() || id == 0 || id > portable::kLastFormat) {
         return false;
     }
+    if (id == CF_BITMAP) {
+        // Stored as its size and 32-bit pixels; the clipboard then owns it.
+        const DeviceBitmap* bitmap = graphics_.Find(AsBitmap(data));
+        if (bitmap == nullptr) {
+            return false;
+        }
+        std::uint8_t size[kBitmapBlobHeader];
+        WriteLe32(size, static_cast<std::uint32_t>(bitmap->width));
+        WriteLe32(size + 4, static_cast<std::uint32_t>(bitmap->height));
+        if (!AppendPending(id, {size, sizeof size}, {bitmap->pixels.get(), bitmap->size()})) {
+            return false;
+        }
+        graphics_.DeleteObject(AsBitmap(data));
+        return true;
+    }
+    const MemoryHandle block = AsMemory(data);
+    if (!memory_.IsLive(block) || !AppendPending(id, {}, memory_.Bytes(block))) {
+        return false;
+    }
+    memory_.Free(block);
+    return true;
+}
+
+// Writes one format's bytes into this session's contents. The bytes go where
+// the table was and a new table follows them; the header is rewritten last. A
+// failed write abandons the whole session, so the clipboard keeps what it
+// held before it was opened.
+bool PortablePlatform::AppendPending(FormatId id, std::span<const std::uint8_t> head,
+                                     std::span<const std::uint8_t> body) {
     if (!HasPending() && !StartPending(true, id)) {
         return false;
     }
     if (!portable::Reserve(pending_, pending_.count + 1)) {
         return false;
     }
-    // The block goes where the table was and a new table follows it; the
-    // header is rewritten last. A failed write abandons the whole session, so
-    // the clipboard keeps what it held before it was opened.
-    const std::span<unsigned char> bytes = memory_.Bytes(block);
-    const portable::ContentsEntry entry{id, pendingEnd_, bytes.size()};
-    const std::uint64_t tableOffset = pendingEnd_ + bytes.size();
+    const std::uint64_t size = head.size() + body.size();
+    const portable::ContentsEntry entry{id, pendingEnd_, size};
+    const std::uint64_t tableOffset = pendingEnd_ + size;
     const int index = portable::FindEntry(pending_, id);
     if (index >= 0) {
         pending_.items[index] = entry;
     } else {
         pending_.items[pending_.count++] = entry;
     }
-    if (!portable::WriteAt(pendingFd_, bytes.data(), bytes.size(), pendingEnd_) ||
+    if (!portable::WriteAt(pendingFd_, head.data(), head.size(), pendingEnd_) ||
+        !portable::WriteAt(pendingFd_, body.data(), body.size(), pendingEnd_ + head.size()) ||
         !portable::WriteContentsTable(pendingFd_, tableOffset, pending_) ||
         !portable::WriteContentsHeader(pendingFd_, pending_.count, tableOffset)) {
         DropPending();
         return false;
     }
     pendingEnd_ = tableOffset;
-    memory_.Free(block);
     return true;
 }
 
@@ -237,20 +333,12 @@ FormatId PortablePlatform::EnumClipboardFormats(FormatId previous) {
     if (!IsOpen()) {
         return 0;
     }
-    const portable::EntryList& entries = HasPending() ? pending_ : committed_;
-    if (previous == 0) {
-        return entries.count > 0 ? entries.items[0].id : 0;
-    }
-    const int index = portable::FindEntry(entries, previous);
-    if (index < 0 || static_cast<std::uint32_t>(index) + 1 >= entries.count) {
-        return 0;
-    }
-    return entries.items[index + 1].id;
+    return NextListedFormat(HasPending() ? pending_ : committed_, previous);
 }
 
 bool PortablePlatform::IsClipboardFormatAvailable(FormatId id) {
     if (IsOpen()) {
-        return portable::FindEntry(HasPending() ? pending_ : committed_, id) >= 0;
+        return IsListed(HasPending() ? pending_ : committed_, id);
     }
     return IsFormatOnDisk(location_, id);
 }
@@ -261,6 +349,9 @@ DataHandle PortablePlatform::GetClipboardData(FormatId id) {
     }
     const portable::EntryList& entries = HasPending() ? pending_ : committed_;
     const int fd = HasPending() ? pendingFd_ : committedFd_;
+    if (id == CF_BITMAP || IsDerived(entries, id)) {
+        return GetBitmapData(id, entries, fd);
+    }
     const int index = portable::FindEntry(entries, id);
     if (index < 0 || entries.items[index].size > SIZE_MAX ||
         !portable::Reserve(handedOut_, handedOut_.count + 1)) {
@@ -273,6 +364,45 @@ DataHandle PortablePlatform::GetClipboardData(FormatId id) {
     }
     if (!portable::ReadAt(fd, memory_.Bytes(block).data(), static_cast<std::size_t>(entry.size),
                           entry.offset)) {
+        memory_.Free(block);
+        return DataHandle::None;
+    }
+    handedOut_.items[handedOut_.count++] = block;
+    return ToData(block);
+}
+
+// CF_BITMAP as a bitmap handle, or CF_DIB / CF_DIBV5 built from it as a packed
+// DIB in a memory block. Either belongs to the clipboard until it is closed.
+DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryList& entries, int fd) {
+    const int index = portable::FindEntry(entries, CF_BITMAP);
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    if (index < 0 || !ReadBitmapSize(fd, entries.items[index], width, height)) {
+        return DataHandle::None;
+    }
+    const std::uint64_t pixelsAt = entries.items[index].offset + kBitmapBlobHeader;
+    if (id == CF_BITMAP) {
+        auto bitmap = AllocateDeviceBitmap(width, height);
+        if (!bitmap || !portable::Reserve(handedOutBitmaps_, handedOutBitmaps_.count + 1) ||
+            !portable::ReadAt(fd, bitmap->pixels.get(), bitmap->size(), pixelsAt)) {
+            return DataHandle::None;
+        }
+        const BitmapHandle handle = graphics_.Adopt(std::move(*bitmap));
+        handedOutBitmaps_.items[handedOutBitmaps_.count++] = handle;
+        return ToData(handle);
+    }
+    const std::uint32_t headerSize = id == CF_DIBV5 ? 124 : 40;
+    const std::size_t pixels = 4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (pixels > SIZE_MAX - headerSize || !portable::Reserve(handedOut_, handedOut_.count + 1)) {
+        return DataHandle::None;
+    }
+    const MemoryHandle block = memory_.Alloc(headerSize + pixels);
+    if (block == MemoryHandle::None) {
+        return DataHandle::None;
+    }
+    const std::span<unsigned char> bytes = memory_.Bytes(block);
+    WritePackedDibHeader(width, height, headerSize, bytes);
+    if (!portable::ReadAt(fd, bytes.data() + headerSize, pixels, pixelsAt)) {
         memory_.Free(block);
         return DataHandle::None;
     }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "clipboard/heap_memory.h"
@@ -77,6 +78,9 @@ private:
     bool HasPending() const { return pendingFd_ >= 0; }
     bool StartPending(bool keepCurrent, FormatId replaced);
     void DropPending();
+    bool AppendPending(FormatId id, std::span<const std::uint8_t> head,
+                       std::span<const std::uint8_t> body);
+    DataHandle GetBitmapData(FormatId id, const portable::EntryList& entries, int fd);
 
     char location_[kMaxLocationPath] = {};
     HeapGlobalMemory memory_;
@@ -95,6 +99,7 @@ private:
     char pendingName_[64] = {};
     // Blocks handed out by GetClipboardData, freed at CloseClipboard.
     portable::Array<MemoryHandle> handedOut_;
+    portable::Array<BitmapHandle> handedOutBitmaps_;
 };
 
 }  // namespace clipfile
