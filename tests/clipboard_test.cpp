@@ -537,3 +537,89 @@ TEST_F(PortableClipboardTest, FilesOpenOnlyRegularFilesAndMoveEveryByte) {
 
 }  // namespace
 }  // namespace clipfile
+
+namespace clipfile {
+namespace {
+
+// A 3 x 2 24-bit DIB, bottom row first: header, then rows padded to 12 bytes.
+std::pair<std::string, std::string> SmallDib() {
+    std::string header = LE(40, 4) + LE(3, 4) + LE(2, 4) + LE(1, 2) + LE(24, 2) + std::string(24, '\0');
+    std::string rows;
+    for (int y = 0; y < 2; ++y) {
+        for (int x = 0; x < 3; ++x) rows += {static_cast<char>(10 * x), static_cast<char>(100 + y), '\x7f'};
+        rows += std::string(3, '\0');
+    }
+    return {header, rows};
+}
+
+TEST_F(PortableClipboardTest, BitmapsAreStoredAsPixelsAndOfferedAsDibs) {
+    const auto [header, rows] = SmallDib();
+    {
+        PortablePlatform p(location_);
+        const DcHandle screen = p.GetScreenDC();
+        const BitmapHandle bitmap =
+            p.CreateDIBitmap(screen, reinterpret_cast<const std::uint8_t*>(header.data()), header.size(),
+                             reinterpret_cast<const std::uint8_t*>(rows.data()), rows.size());
+        p.ReleaseScreenDC(screen);
+        ASSERT_NE(bitmap, BitmapHandle::None);
+        ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
+        ASSERT_TRUE(Put(p, CF_TEXT, "t"));
+        ASSERT_TRUE(p.SetClipboardData(CF_BITMAP, ToData(bitmap)));
+        ASSERT_TRUE(p.CloseClipboard());
+    }
+    PortablePlatform p(location_);
+    EXPECT_TRUE(p.IsClipboardFormatAvailable(CF_DIBV5));
+    ASSERT_TRUE(p.OpenClipboard());
+    std::vector<FormatId> listed;
+    for (FormatId id = p.EnumClipboardFormats(0); id != 0 && listed.size() < 10; id = p.EnumClipboardFormats(id)) {
+        listed.push_back(id);
+    }
+    EXPECT_EQ(listed, (std::vector<FormatId>{CF_TEXT, CF_BITMAP, CF_DIB, CF_DIBV5}));
+
+    const BitmapHandle bitmap = AsBitmap(p.GetClipboardData(CF_BITMAP));
+    BitmapDescription description;
+    ASSERT_TRUE(p.DescribeBitmap(bitmap, description));
+    EXPECT_EQ(description.width, 3);
+    EXPECT_EQ(description.height, 2);
+    EXPECT_EQ(description.planes, 1);
+    EXPECT_EQ(description.bitsPerPixel, 32);
+
+    // Read back at 24 bits, the rows come out as they went in.
+    std::string info = header;
+    info.replace(20, 4, LE(rows.size(), 4));
+    std::string out(rows.size(), '\xcc');
+    const DcHandle dc = p.CreateCompatibleDC();
+    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(), reinterpret_cast<std::uint8_t*>(info.data()), info.size()), 2);
+    EXPECT_EQ(out, rows);
+    info.replace(14, 2, LE(8, 2));
+    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(), reinterpret_cast<std::uint8_t*>(info.data()), info.size()), 0)
+        << "only 24 and 32-bit reads";
+    p.DeleteDC(dc);
+
+    for (const auto& [id, headerSize] : {std::pair{CF_DIB, 40U}, std::pair{CF_DIBV5, 124U}}) {
+        const MemoryHandle dib = AsMemory(p.GetClipboardData(id));
+        ASSERT_EQ(p.GlobalSize(dib), headerSize + 3 * 2 * 4) << id;
+        const auto* bytes = static_cast<const std::uint8_t*>(p.GlobalLock(dib));
+        EXPECT_EQ(bytes[0], headerSize);
+        EXPECT_EQ(bytes[14], 32) << "biBitCount";
+        EXPECT_EQ(bytes[headerSize + 4 + 1], 100) << "green of the second pixel, bottom row";
+        p.GlobalUnlock(dib);
+    }
+    p.CloseClipboard();
+}
+
+TEST_F(PortableClipboardTest, DamagedBitmapGivesNoHandle) {
+    // A bitmap entry whose size disagrees with its pixel count.
+    Place(location_, {});
+    std::filesystem::create_directories(location_);
+    WriteBytes(location_ + "/contents", EncodeContents({{CF_BITMAP, LE(3, 4) + LE(2, 4) + std::string(20, 'x')}}));
+    PortablePlatform p(location_);
+    ASSERT_TRUE(p.OpenClipboard());
+    EXPECT_EQ(p.EnumClipboardFormats(0), FormatId{CF_BITMAP});
+    EXPECT_EQ(p.GetClipboardData(CF_BITMAP), DataHandle::None);
+    EXPECT_EQ(p.GetClipboardData(CF_DIB), DataHandle::None);
+    p.CloseClipboard();
+}
+
+}  // namespace
+}  // namespace clipfile
