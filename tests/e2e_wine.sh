@@ -27,9 +27,11 @@ export WINEPREFIX=$work/prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 xvfb_pid=
 xclip_pid=
+holder_pid=
 
 cleanup() {
     [[ -n $xclip_pid ]] && kill "$xclip_pid" 2>/dev/null
+    [[ -n $holder_pid ]] && kill "$holder_pid" 2>/dev/null
     timeout 10 "$wineserver" -k 2>/dev/null
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
@@ -111,12 +113,89 @@ cant_write() {
     printf -v msg '\n * Error whle opening the "%s" file. * \n\n\n * Couldn'"'"'t able to transfer the contents of clipboard into "%s" file. * \n' "$1" "$1"
 }
 
+# Bitmap messages: PUTDATA's reasons for refusing a file, then its summary.
+bitmap_refused() {
+    local reason
+    case $1 in
+        short) printf -v reason '\n * Error while gathering the bits from the "%s" file. * \n' "$2" ;;
+        signature) reason=$'\n * Image is not a bitmap.\nPlease load a .BMP file. * \n' ;;
+        layout) printf -v reason '\n * The "%s" file is not a supported or complete bitmap. * \n' "$2" ;;
+        create) printf -v reason '\n * Error while creating the bitmap from the "%s" file. * \n' "$2" ;;
+    esac
+    printf -v msg '%s\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$reason" "$2"
+}
+
+# Little-endian fields of a file: path, offset.
+u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
+u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+s32() { od -An -td4 -j "$2" -N4 "$1" | tr -d ' '; }
+# Overwrites the 4 bytes at offset $2 of file $1 with $3.
+patch32() {
+    local hex
+    printf -v hex '%08x' $(($3 & 0xFFFFFFFF))
+    printf '%b' "\\x${hex:6:2}\\x${hex:4:2}\\x${hex:2:2}\\x${hex:0:2}" |
+        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+# Checks that file $2 is a BMP as GETDATA writes one: a 40-byte header for
+# $3 x $4 pixels, bottom-up, uncompressed at $5 bits per pixel, the full
+# colour table at 8 bits or less, and sizes and offsets that add up.
+expect_bmp() {
+    local name=$1 file=$2 width=$3 height=$4 bits=$5
+    if [[ ! -f $file ]]; then
+        fail "$name" "$file was not written"
+        return
+    fi
+    local table=0 words image
+    ((bits <= 8)) && table=$((1 << bits))
+    words=$(((width * bits + 31) / 32)) # a row takes whole 4-byte words
+    image=$((words * 4 * height))
+    local got want
+    got="type=$(head -c 2 "$file") length=$(stat -c %s "$file") bfSize=$(u32 "$file" 2)"
+    got+=" bfOffBits=$(u32 "$file" 10) biSize=$(u32 "$file" 14) width=$(s32 "$file" 18)"
+    got+=" height=$(s32 "$file" 22) planes=$(u16 "$file" 26) bits=$(u16 "$file" 28)"
+    got+=" compression=$(u32 "$file" 30) biSizeImage=$(u32 "$file" 34) biClrUsed=$(u32 "$file" 46)"
+    local total=$((54 + 4 * table + image))
+    want="type=BM length=$total bfSize=$total bfOffBits=$((54 + 4 * table)) biSize=40 width=$width"
+    want+=" height=$height planes=1 bits=$bits compression=0 biSizeImage=$image biClrUsed=$table"
+    if [[ $got == "$want" ]]; then
+        pass "$name"
+    else
+        fail "$name" "expected: $want" "got:      $got"
+    fi
+}
+
+# Checks that the pictures in $2 and $3 have the same colours at every pixel;
+# further arguments go to compare, such as a fuzz.
+expect_same_pixels() {
+    local name=$1 got=$2 want=$3 differing
+    shift 3
+    if [[ ! -f $got ]]; then
+        fail "$name" "$got was not written"
+        return
+    fi
+    differing=$(compare -metric AE -alpha off "$@" "$want" "$got" null: 2>&1)
+    if [[ $differing == 0 ]]; then
+        pass "$name"
+    else
+        fail "$name" "pixels that differ: $differing"
+    fi
+}
+
 # --- Wine's clipboard, no display -------------------------------------------
 
 # A persistent wineserver holds the clipboard between runs. "-p" only starts a
 # server (one already running makes it exit with status 2), so it comes first.
 # The first run's helpers keep its stdio: give them /dev/null.
 warm_up() { (cd "$files" && timeout -k 5 60 "$wine" "$exe") </dev/null >/dev/null 2>&1; }
+# Wine still closes its desktop about a second after the last Wine process
+# ends: with a display the clipboard goes with it, and without one the runs
+# after such a pause become several times slower. A process that outlives the
+# tests keeps the desktop open, as a logged-in session does on Windows.
+hold_session() {
+    timeout -k 5 300 "$wine" ping -n 300 127.0.0.1 </dev/null >/dev/null 2>&1 &
+    holder_pid=$!
+}
 
 started=$SECONDS
 mkdir -p "$WINEPREFIX"
@@ -126,6 +205,7 @@ if ! timeout -k 5 20 "$wineserver" -p ||
     echo "0 passed, 1 failed"
     exit 1
 fi
+hold_session
 echo "# Wine ready after $((SECONDS - started)) s"
 
 # A fresh wineserver starts with an empty clipboard.
@@ -260,7 +340,205 @@ expect_output "PUTDATA of memory under a GDI format is refused" \
 clip GETTYPES
 expect_output "the refused PUTDATA left the clipboard empty" "$empty_clipboard"
 
+# --- Bitmaps -----------------------------------------------------------------
+
+# Layout of a BMP file: header size, bits per pixel, compression, height.
+bmp_layout() { echo "$(u32 "$1" 14) $(u16 "$1" 28) $(u32 "$1" 30) $(s32 "$1" 22)"; }
+
+# Rewrites the BI_BITFIELDS file $1, whose header is longer, with a 40-byte
+# header followed by the three masks, into $2.
+with_masks_after_header() {
+    local pixels=$(($(stat -c %s "$1") - $(u32 "$1" 10)))
+    {
+        head -c 14 "$1"
+        printf '\x28\0\0\0'
+        tail -c +19 "$1" | head -c 48 # the rest of the 40 bytes, then the masks
+        tail -c "$pixels" "$1"
+    } >"$2"
+    patch32 "$2" 2 $((66 + pixels))
+    patch32 "$2" 10 66
+}
+
+have_magick=
+bitmap_tests() {
+    local tool
+    for tool in convert compare; do
+        if ! command -v "$tool" >/dev/null; then
+            fail "bitmap tests" "$tool (ImageMagick) is not installed"
+            return
+        fi
+    done
+    have_magick=1
+    # 13 pixels a row: rows of every depth but 32 bits need padding.
+    mkdir -p "$files/bmp"
+    convert -seed 7 -size 13x7 plasma: "$files/bmp/picture.png"
+
+    # Each variant goes in with PUTDATA CF_BITMAP and comes back from GETDATA
+    # CF_BITMAP at the depth of Wine's screen without a display, 32 bits.
+    # "steps" lists what happens to convert's file: "masks40" moves the masks
+    # behind a 40-byte header, "topdown" makes a flipped picture a top-down
+    # one, "nooffset" zeroes bfOffBits so that the pixels must be found from
+    # the headers alone.
+    # name | convert options | coder | header size, bits, compression, height | steps | compare options
+    local name options coder layout steps fuzz dir step argv
+    while IFS='|' read -r name options coder layout steps fuzz; do
+        dir=bmp/$name
+        mkdir -p "$files/$dir"
+        read -ra argv <<<"$options"
+        convert "$files/bmp/picture.png" "${argv[@]}" "$coder$files/$dir/made.bmp"
+        cp "$files/$dir/made.bmp" "$files/$dir/in.bmp"
+        for step in $steps; do
+            case $step in
+                masks40) with_masks_after_header "$files/$dir/made.bmp" "$files/$dir/in.bmp" ;;
+                topdown) patch32 "$files/$dir/in.bmp" 22 $((-$(s32 "$files/$dir/in.bmp" 22))) ;;
+            esac
+        done
+        # ImageMagick reads no file without bfOffBits: compare with the one before.
+        cp "$files/$dir/in.bmp" "$files/$dir/reference.bmp"
+        [[ " $steps " == *" nooffset "* ]] && patch32 "$files/$dir/in.bmp" 10 0
+        if [[ $(bmp_layout "$files/$dir/in.bmp") != "$layout" ]]; then
+            fail "$name: the test file has the intended layout" \
+                "header size, bits, compression, height: $(bmp_layout "$files/$dir/in.bmp"), not $layout"
+            continue
+        fi
+        clip PUTDATA CF_BITMAP "$dir/in.bmp"
+        put_ok "$dir/in.bmp"
+        expect_output "PUTDATA CF_BITMAP of $name" "$msg"
+        clip GETDATA CF_BITMAP "$dir/out.bmp"
+        get_ok "$dir/out.bmp"
+        expect_output "GETDATA CF_BITMAP after $name" "$msg"
+        expect_bmp "$name comes back as a 32-bit BMP with a 40-byte header" "$files/$dir/out.bmp" 13 7 32
+        read -ra argv <<<"$fuzz"
+        expect_same_pixels "$name comes back with the same colours" "$files/$dir/out.bmp" \
+            "$files/$dir/reference.bmp" "${argv[@]}"
+    done <<'EOF_VARIANTS'
+1-bit palette|-type palette -colors 2|BMP3:|40 1 0 7||
+4-bit palette|-type palette -colors 16|BMP3:|40 4 0 7||
+8-bit palette|-type palette -colors 200 -compress none|BMP3:|40 8 0 7||
+8-bit palette, no pixel offset|-type palette -colors 200 -compress none|BMP3:|40 8 0 7|nooffset|
+8-bit palette, RLE8|-type palette -colors 200 -compress rle|BMP3:|40 8 1 7||
+8-bit palette, top-down|-flip -type palette -colors 200 -compress none|BMP3:|40 8 0 -7|topdown|
+16-bit 5-6-5, 40-byte header and masks|-define bmp:subtype=RGB565 -define bmp:format=bmp4 -intent undefined|BMP:|40 16 3 7|masks40|-fuzz 3%
+16-bit 5-6-5, 40-byte header and masks, no pixel offset|-define bmp:subtype=RGB565 -define bmp:format=bmp4 -intent undefined|BMP:|40 16 3 7|masks40 nooffset|-fuzz 3%
+16-bit 5-6-5, 108-byte header|-define bmp:subtype=RGB565 -define bmp:format=bmp4 -intent undefined|BMP:|108 16 3 7||-fuzz 3%
+16-bit 5-6-5, 124-byte header|-define bmp:subtype=RGB565|BMP:|124 16 3 7||-fuzz 3%
+24-bit|-type truecolor|BMP3:|40 24 0 7||
+24-bit, top-down|-flip -type truecolor|BMP3:|40 24 0 -7|topdown|
+24-bit, 108-byte header|-type truecolor -define bmp:format=bmp4 -intent undefined|BMP:|108 24 0 7||
+24-bit, 124-byte header|-type truecolor|BMP:|124 24 0 7||
+32-bit with alpha, 108-byte header|-alpha on -channel A -fx i/w +channel -define bmp:format=bmp4 -intent undefined|BMP:|108 32 3 7||
+32-bit with alpha, 124-byte header|-alpha on -channel A -fx i/w +channel|BMP:|124 32 3 7||
+EOF_VARIANTS
+
+    # Wine derives CF_DIB and CF_DIBV5 from the bitmap PUTDATA places and lists
+    # them after it; GETDATA CF_DIB takes the first match, CF_DIB, and writes
+    # the bitmap as CF_BITMAP does. PUTDATA of either DIB format places the
+    # same bitmap.
+    local picture=bmp/24-bit/in.bmp reference=$files/bmp/24-bit/out.bmp putfmt getfmt
+    while IFS='|' read -r putfmt getfmt; do
+        rm -f "$files/bmp/again.bmp"
+        clip PUTDATA "$putfmt" "$picture"
+        put_ok "$picture"
+        expect_output "PUTDATA $putfmt of a BMP file" "$msg"
+        clip GETTYPES
+        listing 'CF_BITMAP - [2]' 'CF_DIB - [8]' 'CF_DIBV5 - [17]'
+        expect_output "GETTYPES after PUTDATA $putfmt lists the bitmap, then the DIBs" "$msg"
+        clip GETDATA "$getfmt" bmp/again.bmp
+        get_ok bmp/again.bmp
+        expect_output "GETDATA $getfmt after PUTDATA $putfmt" "$msg"
+        expect_file "GETDATA $getfmt after PUTDATA $putfmt writes the same file" "$files/bmp/again.bmp" "$reference"
+    done <<'EOF_DIBS'
+CF_BITMAP|CF_DIB
+CF_DIB|CF_BITMAP
+cf_dibv5|CF_BITMAP
+EOF_DIBS
+
+    # Refused files leave the clipboard as it was.
+    mkdir -p "$files/bmp/bad"
+    printf 'BM\x36\0\0' >"$files/bmp/bad/five.bmp"
+    head -c -1 "$files/bmp/24-bit/in.bmp" >"$files/bmp/bad/short.bmp"
+    convert "$files/bmp/picture.png" -type truecolor "BMP2:$files/bmp/bad/core.bmp"
+    cp "$files/bmp/24-bit/in.bmp" "$files/bmp/bad/mirrored.bmp"
+    patch32 "$files/bmp/bad/mirrored.bmp" 18 -13
+    if [[ $(u32 "$files/bmp/bad/core.bmp" 14) != 12 ]]; then
+        fail "BMP2 writes a 12-byte header" "header size $(u32 "$files/bmp/bad/core.bmp" 14)"
+    fi
+    clip PUTDATA CF_TEXT text.txt
+    put_ok text.txt
+    expect_output "PUTDATA CF_TEXT text.txt before the refused bitmaps" "$msg"
+    local file reason
+    # name | file | reason
+    while IFS='|' read -r name file reason; do
+        clip PUTDATA CF_BITMAP "$file"
+        bitmap_refused "$reason" "$file"
+        expect_output "PUTDATA CF_BITMAP refuses $name" "$msg"
+        clip GETTYPES
+        listing 'CF_TEXT - [1]' 'CF_LOCALE - [16]' 'CF_OEMTEXT - [7]' 'CF_UNICODETEXT - [13]'
+        expect_output "the text formats are still listed after $name" "$msg"
+        rm -f "$files/out.bin"
+        clip GETDATA CF_TEXT out.bin
+        expect_file "the text is still on the clipboard after $name" "$files/out.bin" "$files/text.txt"
+    done <<'EOF_REFUSED'
+a PNG file|bmp/picture.png|signature
+a 5-byte file|bmp/bad/five.bmp|short
+a BMP file one byte short|bmp/bad/short.bmp|layout
+a BMP file with a 12-byte header|bmp/bad/core.bmp|layout
+a BMP file with a negative width|bmp/bad/mirrored.bmp|create
+EOF_REFUSED
+}
+
+started=$SECONDS
+bitmap_tests
+echo "# bitmap tests took $((SECONDS - started)) s"
+
 # --- Wine's clipboard mirrored to an X display -------------------------------
+
+# Starts Xvfb with a screen of depth $1 in place of any earlier one, then
+# Wine on it: the clipboard bridge belongs to Wine's desktop process, which
+# must start with the display, so the wineserver restarts. Sets DISPLAY, or
+# x_error and status 1.
+x_error=
+start_x() {
+    local depth=$1 n=99 i
+    timeout -k 5 20 "$wineserver" -k
+    timeout -k 5 20 "$wineserver" -w
+    if [[ -n $xclip_pid ]]; then
+        kill "$xclip_pid" 2>/dev/null
+        xclip_pid=
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+        xvfb_pid=
+    fi
+    while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 "1280x1024x$depth" -nolisten tcp </dev/null >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for ((i = 0; i < 50; i++)); do
+        [[ -S /tmp/.X11-unix/X$n ]] && break
+        sleep 0.1
+    done
+    if [[ ! -S /tmp/.X11-unix/X$n ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        x_error="Xvfb :$n did not start"
+        return 1
+    fi
+    export DISPLAY=:$n
+    if ! timeout -k 5 20 "$wineserver" -p || ! warm_up; then
+        x_error="Wine did not start on $DISPLAY"
+        return 1
+    fi
+    hold_session
+}
+
+# Lists the clipboard until a line matches the pattern $1 or 5 s have passed:
+# Wine imports a new X selection asynchronously.
+await_listing() {
+    local deadline=$((SECONDS + 5))
+    while clip GETTYPES; ((SECONDS < deadline)); do
+        grep -aEq "$1" "$work/out" && break
+        sleep 0.1
+    done
+}
 
 x_tests() {
     local tool
@@ -270,27 +548,9 @@ x_tests() {
             return
         fi
     done
-    local n=99
-    while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do n=$((n + 1)); done
-    Xvfb ":$n" -nolisten tcp </dev/null >/dev/null 2>&1 &
-    xvfb_pid=$!
-    local i
-    for ((i = 0; i < 50; i++)); do
-        [[ -S /tmp/.X11-unix/X$n ]] && break
-        sleep 0.1
-    done
-    if [[ ! -S /tmp/.X11-unix/X$n ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
-        fail "X clipboard tests" "Xvfb :$n did not start"
-        return
-    fi
-    export DISPLAY=:$n
-
-    # The clipboard bridge belongs to Wine's desktop process, which must
-    # start with the display: restart the wineserver.
-    timeout -k 5 20 "$wineserver" -k
-    timeout -k 5 20 "$wineserver" -w
-    if ! timeout -k 5 20 "$wineserver" -p || ! warm_up; then
-        fail "X clipboard tests" "Wine did not start on $DISPLAY"
+    # At 24 bits the display keeps every colour of a bitmap.
+    if ! start_x 24; then
+        fail "X clipboard tests" "$x_error"
         return
     fi
 
@@ -306,12 +566,7 @@ x_tests() {
     printf '%s' "$text" >"$work/xin"
     xclip -selection clipboard -i -quiet "$work/xin" </dev/null >/dev/null 2>&1 &
     xclip_pid=$!
-    # Wine imports the new X selection asynchronously.
-    local deadline=$((SECONDS + 5))
-    while clip GETTYPES; ((SECONDS < deadline)); do
-        grep -aq CF_UNICODETEXT "$work/out" && break
-        sleep 0.1
-    done
+    await_listing CF_UNICODETEXT
     listing 'CF_UNICODETEXT - [13]' 'CF_LOCALE - [16]' 'CF_TEXT - [1]' 'CF_OEMTEXT - [7]'
     expect_output "GETTYPES lists the text X placed" "$msg"
     clip GETDATA CF_UNICODETEXT from_x.bin
@@ -319,10 +574,78 @@ x_tests() {
     expect_output "GETDATA CF_UNICODETEXT of X text" "$msg"
     { printf '%s' "${text//$'\n'/$'\r\n'}" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } >"$work/uwant"
     expect_file "X text arrives as UTF-16LE with CRLF and a terminator" "$files/from_x.bin" "$work/uwant"
+
+    [[ -n $have_magick ]] || return
+    # Bitmaps travel through X as image/bmp.
+    local name
+    for name in '8-bit palette' '32-bit with alpha, 124-byte header'; do
+        clip PUTDATA CF_BITMAP "bmp/$name/in.bmp"
+        put_ok "bmp/$name/in.bmp"
+        expect_output "PUTDATA CF_BITMAP of $name with a display" "$msg"
+        rm -f "$work/x.bmp"
+        timeout 10 xclip -selection clipboard -t image/bmp -o </dev/null >"$work/x.bmp" 2>/dev/null
+        expect_same_pixels "X reads the $name picture PUTDATA placed" "$work/x.bmp" "$files/bmp/$name/in.bmp"
+    done
+
+    # A picture of other dimensions, and text on the clipboard before it, so
+    # that nothing left from above can pass for it. Wine takes X's image as
+    # CF_DIB and derives the other two from it.
+    convert -seed 3 -size 11x5 plasma: -type truecolor "BMP3:$files/bmp/for_x.bmp"
+    clip PUTDATA CF_TEXT for_x.txt
+    kill "$xclip_pid" 2>/dev/null
+    xclip -selection clipboard -i -quiet -t image/bmp "$files/bmp/for_x.bmp" </dev/null >/dev/null 2>&1 &
+    xclip_pid=$!
+    await_listing 'CF_BITMAP|CF_DIB'
+    listing 'CF_DIB - [8]' 'CF_BITMAP - [2]' 'CF_DIBV5 - [17]'
+    expect_output "GETTYPES lists the bitmap X placed" "$msg"
+    clip GETDATA CF_BITMAP bmp/from_x.bmp
+    get_ok bmp/from_x.bmp
+    expect_output "GETDATA CF_BITMAP of an X bitmap" "$msg"
+    expect_bmp "the X bitmap comes back as a 32-bit BMP with a 40-byte header" "$files/bmp/from_x.bmp" 11 5 32
+    expect_same_pixels "the X bitmap comes back with the same colours" "$files/bmp/from_x.bmp" \
+        "$files/bmp/for_x.bmp"
+    clip GETDATA CF_DIB bmp/from_x_dib.bmp
+    get_ok bmp/from_x_dib.bmp
+    expect_output "GETDATA CF_DIB of an X bitmap" "$msg"
+    expect_file "GETDATA CF_DIB of the X bitmap writes the same file" "$files/bmp/from_x_dib.bmp" \
+        "$files/bmp/from_x.bmp"
+    kill "$xclip_pid" 2>/dev/null
+    xclip_pid=
+}
+
+# On an 8-bit screen bitmaps are 8-bit too, so GETDATA writes a colour table.
+# The 20 colours Windows reserves in every palette are in Wine's as well: a
+# picture made of them keeps its colours.
+low_depth_tests() {
+    [[ -n $have_magick ]] && command -v Xvfb >/dev/null || return
+    if ! start_x 8; then
+        fail "8-bit display tests" "$x_error"
+        return
+    fi
+    local colour
+    {
+        echo 'P3 5 4 255'
+        for colour in '0 0 0' '128 0 0' '0 128 0' '128 128 0' '0 0 128' '128 0 128' '0 128 128' \
+            '192 192 192' '192 220 192' '166 202 240' '255 251 240' '160 160 164' '128 128 128' \
+            '255 0 0' '0 255 0' '255 255 0' '0 0 255' '255 0 255' '0 255 255' '255 255 255'; do
+            echo "$colour"
+        done
+    } >"$files/bmp/reserved.ppm"
+    convert "$files/bmp/reserved.ppm" -type palette -compress none "BMP3:$files/bmp/reserved.bmp"
+    clip PUTDATA CF_BITMAP bmp/reserved.bmp
+    put_ok bmp/reserved.bmp
+    expect_output "PUTDATA CF_BITMAP on an 8-bit display" "$msg"
+    clip GETDATA CF_BITMAP bmp/reserved_out.bmp
+    get_ok bmp/reserved_out.bmp
+    expect_output "GETDATA CF_BITMAP on an 8-bit display" "$msg"
+    expect_bmp "an 8-bit bitmap comes back with its colour table" "$files/bmp/reserved_out.bmp" 5 4 8
+    expect_same_pixels "an 8-bit bitmap comes back with the same colours" "$files/bmp/reserved_out.bmp" \
+        "$files/bmp/reserved.bmp"
 }
 
 started=$SECONDS
 x_tests
+low_depth_tests
 echo "# X clipboard tests took $((SECONDS - started)) s"
 
 echo "$passed passed, $failed failed"

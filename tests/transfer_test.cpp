@@ -330,6 +330,18 @@ TEST(BitmapExport, EachFailurePointPrintsItsMessage) {
     }
 }
 
+TEST(BitmapExport, TableFilledButReportedAsZeroStillGoesIntoTheFile) {
+    // Some platforms fill the whole table of a palette bitmap yet leave biClrUsed 0.
+    FakePlatform platform;
+    platform.PlaceBitmap({4, 2, 1, 8});
+    platform.afterGetDIBits = [](std::uint8_t* info, std::size_t size) { WriteU32({info, size}, 32, 0); };
+    Command(platform, "GETDATA", "CF_BITMAP", "out.bmp");
+    const Bytes& file = platform.files["out.bmp"].bytes;
+    ASSERT_EQ(file.size(), 54U + 4 * 256 + 8);
+    EXPECT_EQ(ReadInfoHeader(std::span(file).subspan(14)).biClrUsed, 256U);
+    EXPECT_EQ(ReadFileHeader(std::span<const std::uint8_t, 14>(file.data(), 14)).bfOffBits, 54U + 4 * 256);
+}
+
 TEST(BitmapExport, ExistingFileIsUntouchedUntilThePixelsAreRead) {
     FakePlatform platform;
     platform.PlaceBitmap({4, 4, 1, 24});

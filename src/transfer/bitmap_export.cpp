@@ -41,6 +41,17 @@ UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, Bit
         PrintGatherFailure(platform);
         return {};
     }
+    // GetDIBits fills the whole colour table of a depth of 8 or less but
+    // reports biClrUsed as 0, which the file header and the write would take
+    // as no table at all: name the entries it filled.
+    if (read.biBitCount <= 8 && read.biClrUsed == 0) {
+        const std::uint32_t entries = std::uint32_t{1} << read.biBitCount;
+        if (entries > (infoBlock.size - kInfoHeaderSize) / 4) {
+            PrintGatherFailure(platform);
+            return {};
+        }
+        WriteU32(infoBlock.span(), 32, entries);
+    }
     return pixels;
 }
 
