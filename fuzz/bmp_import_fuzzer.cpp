@@ -1,0 +1,120 @@
+// A BMP file's bytes through the whole import path: file header, pixel
+// location, size checks and the portable screen's decoder. What imports is
+// then exported as a BMP and imported again, which must give the same picture.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "bmp/bmp.h"
+#include "clipboard/portable_graphics.h"
+#include "fake_platform.h"
+#include "transfer/bitmap_export.h"
+#include "transfer/bitmap_import.h"
+
+namespace clipfile {
+namespace {
+
+// The in-memory platform drawing on the portable screen, so that bitmaps are
+// decoded and encoded exactly as the Linux build does it.
+class DecodingPlatform final : public testing::FakePlatform {
+public:
+    bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override {
+        return graphics.DescribeBitmap(bitmap, description);
+    }
+    int GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                  std::uint32_t scanLines, void* bits, std::uint8_t* info,
+                  std::size_t infoSize) override {
+        return graphics.GetDIBits(dc, bitmap, startScan, scanLines, bits, info, infoSize);
+    }
+    BitmapHandle CreateDIBitmap(DcHandle dc, const std::uint8_t* info, std::size_t infoSize,
+                                const std::uint8_t* bits, std::size_t bitsSize) override {
+        return graphics.CreateDIBitmap(dc, info, infoSize, bits, bitsSize);
+    }
+    void DeleteObject(BitmapHandle bitmap) override { graphics.DeleteObject(bitmap); }
+
+    PortableGraphics graphics;
+};
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "\nbroken: %s\n", what);
+        std::abort();
+    }
+}
+
+// Every handle, file and device context a command took is given back.
+void RequireNothingHeld(const DecodingPlatform& p, std::size_t blocks, const char* command) {
+    Require(p.LiveMemoryBlocks() == blocks, command);
+    Require(p.OpenFiles() == 0, command);
+    Require(p.liveDcs == 0, command);
+    Require(!p.isOpen, command);
+}
+
+const DeviceBitmap* ClipboardBitmap(DecodingPlatform& p) {
+    Require(p.OpenClipboard(), "open");
+    const BitmapHandle bitmap = AsBitmap(p.GetClipboardData(CF_BITMAP));
+    p.CloseClipboard();
+    return p.graphics.Find(bitmap);
+}
+
+// Where the checks of the import path put the pixels must lie inside the file.
+bool LocatesWithinFile(const std::uint8_t* data, std::size_t size) {
+    if (size < kFileHeaderSize) {
+        return false;
+    }
+    const BITMAPFILEHEADER header =
+        ReadFileHeader(std::span<const std::uint8_t, kFileHeaderSize>(data, kFileHeaderSize));
+    const std::span<const std::uint8_t> rest(data + kFileHeaderSize, size - kFileHeaderSize);
+    const auto pixels = LocateBitmapPixels(rest, header.bfOffBits);
+    if (!pixels) {
+        return false;
+    }
+    Require(pixels->size > 0 && pixels->offset <= rest.size() &&
+                pixels->size <= rest.size() - pixels->offset,
+            "the pixels lie within the file");
+    return header.bfType == kBitmapSignature;
+}
+
+}  // namespace
+}  // namespace clipfile
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return 0; }
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace clipfile;
+    const bool located = LocatesWithinFile(data, size);
+
+    DecodingPlatform first;
+    first.Place(CF_TEXT, {'k', 'e', 'p', 't'});
+    first.files["in.bmp"].bytes.assign(data, data + size);
+    const bool imported = ImportBitmapFile(first, "in.bmp");
+    Require(!imported || located, "only a located bitmap imports");
+    if (!imported) {
+        Require(first.Formats() == std::vector<FormatId>{CF_TEXT},
+                "a failed import keeps the clipboard");
+        RequireNothingHeld(first, 1, "failed import");
+        return 0;
+    }
+    RequireNothingHeld(first, 0, "import");
+    Require(first.Formats() == std::vector<FormatId>{CF_BITMAP}, "the import placed one bitmap");
+
+    Require(ExportBitmapToFile(first, "out.bmp") == ExportResult::Succeeded,
+            "an imported bitmap exports");
+    RequireNothingHeld(first, 0, "export");
+
+    DecodingPlatform second;
+    second.files["in.bmp"] = first.files["out.bmp"];
+    Require(ImportBitmapFile(second, "in.bmp"), "an exported bitmap imports");
+    const DeviceBitmap* before = ClipboardBitmap(first);
+    const DeviceBitmap* after = ClipboardBitmap(second);
+    Require(before != nullptr && after != nullptr, "both bitmaps are on their clipboards");
+    Require(before->width == after->width && before->height == after->height, "the size survives");
+    // The fourth byte is not kept: the exported file is plain 32-bit BI_RGB.
+    for (std::size_t i = 0; i < before->size(); i += 4) {
+        Require(std::memcmp(before->pixels.get() + i, after->pixels.get() + i, 3) == 0,
+                "the colours survive");
+    }
+    return 0;
+}

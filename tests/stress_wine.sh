@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# Stress tests of the Windows build under Wine, with a second program on the
+# clipboard: one that keeps it open (every command must give up after its
+# bounded retry and leave the contents alone), and one that places more
+# formats than a fixed-size list would hold (GETTYPES must list them all).
+# Usage: stress_wine.sh path/to/clipfile.exe path/to/clipboard_helper.exe
+set -u
+
+if [[ $# -ne 2 || ! -f $1 || ! -f $2 ]]; then
+    echo "usage: $0 path/to/clipfile.exe path/to/clipboard_helper.exe" >&2
+    exit 2
+fi
+exe=$(realpath "$1")
+helper=$(realpath "$2")
+
+find_tool() {
+    command -v "$1" 2>/dev/null || { [[ -x /usr/lib/wine/$1 ]] && echo "/usr/lib/wine/$1"; }
+}
+wine=$(find_tool wine64)
+wineserver=$(find_tool wineserver)
+if [[ -z $wine || -z $wineserver ]]; then
+    echo "wine64 and wineserver are required" >&2
+    exit 2
+fi
+
+work=$(mktemp -d)
+files=$work/files
+mkdir -p "$files"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
+holder_pid=
+
+cleanup() {
+    touch "$files/release.flag"
+    [[ -n $holder_pid ]] && wait "$holder_pid" 2>/dev/null
+    timeout 10 "$wineserver" -k 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok   - $1"; }
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL - $1"
+    shift
+    local line
+    for line in "$@"; do echo "       $line"; done
+}
+
+# Runs clipfile in $files; stdout goes to $work/out, the time taken in ms to
+# $elapsed. Every run gets its own stdin and a bounded time.
+clip() {
+    local started
+    started=$(date +%s%N)
+    (cd "$files" && timeout -k 5 30 "$wine" "$exe" "$@") </dev/null >"$work/out" 2>"$work/err"
+    status=$?
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+}
+
+show() { od -An -c "$1" | head -n 6; }
+
+# Checks the last run: exit status 0, nothing on stderr, and stdout equal to
+# $2 once its "\n" are written as Windows text mode writes them.
+expect_output() {
+    local name=$1 want=${2//$'\n'/$'\r\n'}
+    if [[ $status -ne 0 ]]; then
+        fail "$name" "exit status $status" "$(show "$work/out")"
+    elif [[ -s $work/err ]]; then
+        fail "$name" "stderr: $(head -c 300 "$work/err")"
+    elif ! cmp -s "$work/out" <(printf '%s' "$want"); then
+        printf '%s' "$want" >"$work/want"
+        fail "$name" "expected:" "$(show "$work/want")" "got:" "$(show "$work/out")"
+    else
+        pass "$name"
+    fi
+}
+
+expect_file() {
+    if [[ ! -f $2 ]]; then
+        fail "$1" "$2 was not written"
+    elif ! cmp -s "$2" "$3"; then
+        fail "$1" "expected:" "$(show "$3")" "got:" "$(show "$2")"
+    else
+        pass "$1"
+    fi
+}
+
+# These set $msg: command substitution would drop the trailing newlines.
+listing() {
+    local entry
+    msg=$'\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n'
+    for entry in "$@"; do msg+=$'\n\t'"$entry"; done
+    msg+=$'\n'
+}
+put_ok() { printf -v msg '\n\n"%s" File contents were Successfully copied into the Clipboard.\n' "$1"; }
+get_ok() { printf -v msg '\n\nClipboard Contents were Successfully copied into the "%s" File\n' "$1"; }
+busy_put() {
+    printf -v msg '\n * Couldn'"'"'t able to open the Clipboard. * \n\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$1"
+}
+busy_get() {
+    printf -v msg '\n * Unable to open the Clipboard. * \n\n ! Specified Format "%s" is not available on the Clipboard. ! \n' "$1"
+}
+busy_list=$'\n * Unable to open the Clipboard. * \n\n * Couldn\'t able to retrieve the Clipboard Formats. * \n'
+
+# The same start-up as the end-to-end tests: a persistent wineserver, a
+# prepared prefix, and a first run whose helpers get /dev/null for stdio.
+warm_up() { (cd "$files" && timeout -k 5 60 "$wine" "$exe") </dev/null >/dev/null 2>&1; }
+
+started=$SECONDS
+mkdir -p "$WINEPREFIX"
+if ! timeout -k 5 20 "$wineserver" -p ||
+    ! timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 || ! warm_up; then
+    echo "could not start Wine in $WINEPREFIX" >&2
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+echo "# Wine ready after $((SECONDS - started)) s"
+
+# --- a second process holds the clipboard open ------------------------------
+
+printf 'text that must survive\0' >"$files/keep.txt"
+printf 'other text\0' >"$files/other.txt"
+# A 2 x 1 bitmap, 32 bits per pixel.
+printf 'BM\x3e\x00\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x02\x00\x00\x00\x01\x00\x00\x00\x01\x00\x20\x00\x00\x00\x00\x00\x08\x00\x00\x00\x13\x0b\x00\x00\x13\x0b\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x10\x20\x30\x00\x40\x50\x60\x00' >"$files/pic.bmp"
+clip PUTDATA CF_TEXT keep.txt
+put_ok keep.txt
+expect_output "PUTDATA CF_TEXT before the clipboard is held" "$msg"
+
+# The time of a run that opens the clipboard at once, to tell the retry apart
+# from Wine's own start-up.
+baseline=999999
+for _ in 1 2 3; do
+    clip GETTYPES
+    ((elapsed < baseline)) && baseline=$elapsed
+done
+echo "# GETTYPES on a free clipboard takes $baseline ms"
+
+(cd "$files" && exec timeout -k 5 90 "$wine" "$helper" hold release.flag) </dev/null >"$work/holder.out" 2>&1 &
+holder_pid=$!
+for ((i = 0; i < 300; i++)); do
+    grep -q held "$work/holder.out" 2>/dev/null && break
+    sleep 0.1
+done
+if grep -q held "$work/holder.out"; then
+    pass "the helper holds the clipboard"
+else
+    fail "the helper holds the clipboard" "$(head -c 300 "$work/holder.out")"
+fi
+
+# name | expected message function and its argument | arguments
+while IFS='|' read -r name expected argument args; do
+    read -ra argv <<<"$args"
+    clip "${argv[@]}"
+    if [[ $expected == busy_list ]]; then msg=$busy_list; else "$expected" "$argument"; fi
+    expect_output "held clipboard: $name" "$msg"
+    # The retry lasts about half a second past a normal run, and is bounded.
+    if ((elapsed - baseline >= 300 && elapsed < baseline + 10000)); then
+        pass "held clipboard: $name gave up after a bounded retry ($elapsed ms)"
+    else
+        fail "held clipboard: $name gave up after a bounded retry" "$elapsed ms, a free run takes $baseline ms"
+    fi
+done <<'EOF'
+GETTYPES|busy_list||GETTYPES
+GETDATA|busy_get|CF_TEXT|GETDATA CF_TEXT out.txt
+GETDATA CF_BITMAP|busy_get|CF_BITMAP|GETDATA CF_BITMAP out.bmp
+PUTDATA|busy_put|other.txt|PUTDATA CF_TEXT other.txt
+PUTDATA CF_BITMAP|busy_put|pic.bmp|PUTDATA CF_BITMAP pic.bmp
+PUTDATA of a registered name|busy_put|other.txt|PUTDATA Stress_Format other.txt
+EOF
+if [[ -e $files/out.txt || -e $files/out.bmp ]]; then fail "a held clipboard exports nothing"; else pass "a held clipboard exports nothing"; fi
+
+touch "$files/release.flag"
+wait "$holder_pid"
+holder_status=$?
+holder_pid=
+if [[ $holder_status -eq 0 ]] && grep -q released "$work/holder.out"; then pass "the helper let the clipboard go"; else fail "the helper let the clipboard go" "status $holder_status"; fi
+
+clip GETTYPES
+listing 'CF_TEXT - [1]' 'CF_LOCALE - [16]' 'CF_OEMTEXT - [7]' 'CF_UNICODETEXT - [13]'
+expect_output "GETTYPES once the clipboard is free again" "$msg"
+clip GETDATA CF_TEXT out.txt
+get_ok out.txt
+expect_output "GETDATA once the clipboard is free again" "$msg"
+expect_file "the held clipboard kept its contents" "$files/out.txt" "$files/keep.txt"
+
+# --- more formats than a short list holds -------------------------------------
+
+count=40
+(cd "$files" && timeout -k 5 60 "$wine" "$helper" place "$count") </dev/null >"$work/placed" 2>&1
+placed_status=$?
+tr -d '\r' <"$work/placed" >"$work/placed.txt"
+if [[ $placed_status -eq 0 && $(wc -l <"$work/placed.txt") -eq $count ]]; then
+    pass "the helper placed $count formats"
+else
+    fail "the helper placed $count formats" "status $placed_status" "$(head -c 300 "$work/placed.txt")"
+fi
+entries=()
+while read -r id name; do entries+=("$name - [$id]"); done <"$work/placed.txt"
+clip GETTYPES
+listing "${entries[@]}"
+expect_output "GETTYPES lists all $count formats, in order" "$msg"
+
+# Data past the 25th format is there too.
+for index in 24 25 26 $((count - 1)); do
+    read -r id name < <(sed -n "$((index + 1))p" "$work/placed.txt")
+    rm -f "$files/format.bin"
+    clip GETDATA "$name" format.bin
+    get_ok format.bin
+    expect_output "GETDATA of format $((index + 1)) of $count ($name)" "$msg"
+    printf 'data of %s' "$name" >"$work/format.want"
+    expect_file "format $((index + 1)) gives its own bytes" "$files/format.bin" "$work/format.want"
+done
+
+echo "$passed passed, $failed failed"
+[[ $failed -eq 0 ]]
