@@ -337,5 +337,140 @@ TEST(WritePackedDib, FortyAndHundredTwentyFourByteHeaders) {
     }
 }
 
+// Pictures whose channels are whole bytes take a row-at-a-time path. Each
+// case names, for blue, green, red and the fourth byte of a decoded pixel,
+// the source byte it comes from (-1: zero); widths cover row padding and
+// rows that are not a multiple of any vector width.
+TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
+    struct Case {
+        const char* label;
+        std::uint32_t headerSize;
+        std::uint16_t bits;
+        std::uint32_t compression;
+        std::uint32_t masks[4];  // red, green, blue, alpha
+        int source[4];
+    };
+    const Case cases[] = {
+        {"24-bit", 40, 24, BI_RGB, {}, {0, 1, 2, -1}},
+        {"32-bit, fourth byte unused", 40, 32, BI_RGB, {}, {0, 1, 2, -1}},
+        {"32-bit with alpha",
+         56,
+         32,
+         BI_BITFIELDS,
+         {0xFF0000, 0xFF00, 0xFF, 0xFF000000},
+         {0, 1, 2, 3}},
+        {"32-bit red in the low byte",
+         40,
+         32,
+         BI_BITFIELDS,
+         {0xFF, 0xFF00, 0xFF0000, 0},
+         {2, 1, 0, -1}},
+        {"32-bit alpha in the low byte",
+         124,
+         32,
+         BI_BITFIELDS,
+         {0xFF000000, 0xFF0000, 0xFF00, 0xFF},
+         {1, 2, 3, 0}},
+    };
+    for (const Case& c : cases) {
+        for (const std::int32_t width : {1, 3, 17, 64, 67}) {
+            for (const bool topDown : {false, true}) {
+                const std::int32_t rows = 3;
+                const std::size_t bytesPerPixel = c.bits / 8;
+                const std::size_t stride = (bytesPerPixel * width + 3) / 4 * 4;
+                std::vector<std::uint8_t> info(
+                    c.headerSize + (c.headerSize == 40 && c.compression == BI_BITFIELDS ? 12 : 0),
+                    0);
+                BITMAPINFOHEADER h;
+                h.biSize = c.headerSize;
+                h.biWidth = width;
+                h.biHeight = topDown ? -rows : rows;
+                h.biPlanes = 1;
+                h.biBitCount = c.bits;
+                h.biCompression = c.compression;
+                WriteInfoHeader(h, info);
+                if (c.compression == BI_BITFIELDS) {
+                    for (int m = 0; m < (c.headerSize >= 56 ? 4 : 3); ++m)
+                        WriteU32(info, 40 + 4 * m, c.masks[m]);
+                }
+                std::vector<std::uint8_t> bits(stride * rows, 0xEE);
+                for (std::size_t i = 0; i < bits.size(); ++i) {
+                    if (i % stride < bytesPerPixel * width)
+                        bits[i] = static_cast<std::uint8_t>(i * 131 + 7);
+                }
+                const auto bitmap = DecodeDib(info, bits);
+                ASSERT_TRUE(bitmap) << c.label;
+                for (std::int32_t y = 0; y < rows; ++y) {
+                    const std::int32_t sourceRow =
+                        topDown ? rows - 1 - y : y;  // y counts from the bottom
+                    for (std::int32_t x = 0; x < width; ++x) {
+                        const std::uint8_t* in =
+                            bits.data() + stride * sourceRow + bytesPerPixel * x;
+                        const std::uint8_t* out =
+                            bitmap->pixels.get() + std::size_t{4} * (width * y + x);
+                        for (int k = 0; k < 4; ++k) {
+                            const int want = c.source[k] < 0 ? 0 : in[c.source[k]];
+                            ASSERT_EQ(out[k], want)
+                                << c.label << ", width " << width << (topDown ? ", top-down" : "")
+                                << ", pixel " << x << "," << y << ", byte " << k;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    // Eight bits wide but off a byte boundary: not a whole byte of the source.
+    std::vector<std::uint8_t> info(52, 0);
+    BITMAPINFOHEADER h;
+    h.biSize = 52;
+    h.biWidth = 1;
+    h.biHeight = 1;
+    h.biPlanes = 1;
+    h.biBitCount = 32;
+    h.biCompression = BI_BITFIELDS;
+    WriteInfoHeader(h, info);
+    WriteU32(info, 40, 0xFF00000);                                     // red, bits 20 to 27
+    WriteU32(info, 44, 0xFF000);                                       // green, bits 12 to 19
+    WriteU32(info, 48, 0xFF0);                                         // blue, bits 4 to 11
+    const std::vector<std::uint8_t> pixel = {0x30, 0x12, 0xFA, 0x0C};  // 0x0CFA1230
+    const auto bitmap = DecodeDib(info, pixel);
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->pixels[0], 0x23);
+    EXPECT_EQ(bitmap->pixels[1], 0xA1);
+    EXPECT_EQ(bitmap->pixels[2], 0xCF);
+    EXPECT_EQ(bitmap->pixels[3], 0);
+}
+
+// Decoded storage is not cleared beforehand, so an index past the colour
+// table must still come out black rather than as what the memory last held.
+TEST(DecodeDib, IndexPastTheColourTableIsBlackWhateverTheMemoryHeld) {
+    std::vector<std::uint8_t> info(40 + 8, 0);
+    BITMAPINFOHEADER h;
+    h.biSize = 40;
+    h.biWidth = 64;
+    h.biHeight = 1;
+    h.biPlanes = 1;
+    h.biBitCount = 8;
+    h.biClrUsed = 2;
+    WriteInfoHeader(h, info);
+    info[44] = info[45] = info[46] = 0xFF;  // entry 1 white
+    std::vector<std::uint8_t> white(64, 1);
+    std::vector<std::uint8_t> mixed(64, 1);
+    mixed[61] = 2;
+    mixed[62] = 200;
+    mixed[63] = 255;
+    for (int round = 0; round < 2; ++round) {
+        // The first picture leaves white pixels behind in freed memory.
+        ASSERT_TRUE(DecodeDib(info, white));
+        const auto bitmap = DecodeDib(info, mixed);
+        ASSERT_TRUE(bitmap);
+        EXPECT_EQ(bitmap->pixels[std::size_t{4} * 60], 0xFF) << "index 1 is white";
+        for (int x = 61; x < 64; ++x) {
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(bitmap->pixels[4 * x + k], 0) << "pixel " << x << ", byte " << k;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace clipfile

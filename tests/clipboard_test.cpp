@@ -621,5 +621,113 @@ TEST_F(PortableClipboardTest, DamagedBitmapGivesNoHandle) {
     p.CloseClipboard();
 }
 
+// The offset of each format's block in a contents file, from its table.
+std::vector<std::pair<FormatId, std::uint64_t>> BlockOffsets(const std::string& file) {
+    const auto at = [&file](std::size_t offset, int bytes) {
+        std::uint64_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(file[offset + i]);
+        return value;
+    };
+    std::vector<std::pair<FormatId, std::uint64_t>> offsets;
+    if (file.size() < 24) return offsets;
+    const std::uint64_t table = at(16, 8);
+    for (std::uint64_t entry = table; entry + 20 <= file.size(); entry += 20) {
+        offsets.emplace_back(static_cast<FormatId>(at(entry, 4)), at(entry + 4, 8));
+    }
+    return offsets;
+}
+
+// Large blocks, and the pixels of a large bitmap, start on a page boundary so
+// that the kernel moves whole pages; small ones stay packed, so a clipboard of
+// many small formats does not grow by a page each.
+TEST_F(PortableClipboardTest, LargeBlocksStartOnAPageBoundaryAndSmallOnesStayPacked) {
+    const auto page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    std::string header =
+        LE(40, 4) + LE(128, 4) + LE(130, 4) + LE(1, 2) + LE(32, 2) + std::string(24, '\0');
+    std::string pixels = Pattern(std::size_t{128} * 130 * 4);
+    for (std::size_t i = 3; i < pixels.size(); i += 4)
+        pixels[i] = '\0';  // the screen keeps the fourth byte 0
+    {
+        PortablePlatform p(location_);
+        const DcHandle screen = p.GetScreenDC();
+        const BitmapHandle bitmap = p.CreateDIBitmap(
+            screen, reinterpret_cast<const std::uint8_t*>(header.data()), header.size(),
+            reinterpret_cast<const std::uint8_t*>(pixels.data()), pixels.size());
+        p.ReleaseScreenDC(screen);
+        ASSERT_NE(bitmap, BitmapHandle::None);
+        ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
+        for (const auto& [id, bytes] :
+             Contents{{CF_TEXT, "a"}, {CF_DIF, Pattern(100000)}, {CF_RIFF, "bc"}}) {
+            ASSERT_TRUE(Put(p, id, bytes));
+        }
+        ASSERT_TRUE(p.SetClipboardData(CF_BITMAP, ToData(bitmap)));
+        ASSERT_TRUE(Put(p, CF_WAVE, "d"));
+        ASSERT_TRUE(p.CloseClipboard());
+    }
+    const auto offsets = BlockOffsets(ReadBytes(location_ + "/contents"));
+    const std::vector<FormatId> ids = {CF_TEXT, CF_DIF, CF_RIFF, CF_BITMAP, CF_WAVE};
+    ASSERT_EQ(offsets.size(), ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) ASSERT_EQ(offsets[i].first, ids[i]) << i;
+    EXPECT_EQ(offsets[0].second, 24u);
+    EXPECT_EQ(offsets[1].second % page, 0u) << "large block";
+    EXPECT_EQ(offsets[2].second, offsets[1].second + 100000) << "small block right after it";
+    EXPECT_EQ((offsets[3].second + 8) % page, 0u) << "bitmap pixels, after its 8-byte size";
+    EXPECT_EQ(offsets[4].second, offsets[3].second + 8 + pixels.size());
+
+    PortablePlatform p(location_);
+    ASSERT_TRUE(p.OpenClipboard());
+    EXPECT_EQ(ReadOpen(p).size(), 7u) << "five placed, CF_DIB and CF_DIBV5 derived";
+    const MemoryHandle dib = AsMemory(p.GetClipboardData(CF_DIB));
+    ASSERT_EQ(p.GlobalSize(dib), 40 + pixels.size());
+    EXPECT_EQ(std::string(static_cast<const char*>(p.GlobalLock(dib)) + 40, pixels.size()), pixels);
+    p.GlobalUnlock(dib);
+    const BitmapHandle bitmap = AsBitmap(p.GetClipboardData(CF_BITMAP));
+    std::string info = header;
+    info.replace(20, 4, LE(pixels.size(), 4));  // biSizeImage: the room given
+    std::string read(pixels.size(), '\xcc');
+    const DcHandle dc = p.CreateCompatibleDC();
+    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 130, read.data(),
+                          reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+              130);
+    p.DeleteDC(dc);
+    EXPECT_EQ(read, pixels) << "the bitmap read back";
+    p.CloseClipboard();
+    EXPECT_EQ(Snapshot(location_)->at(1),
+              (std::pair<FormatId, std::string>{CF_DIF, Pattern(100000)}));
+}
+
+// Large committed blocks are lent out as private mappings of the contents
+// file: readable at any offset, writable without reaching the file, and
+// releasable one at a time or with the session.
+TEST_F(PortableClipboardTest, LargeBlocksAreLentWithoutSharingWrites) {
+    const Contents placed = {
+        {CF_TEXT, "small"}, {CF_DIB, Pattern(300001)}, {CF_RIFF, Pattern(65536)}};
+    Place(location_, {});
+    const std::string encoded = EncodeContents(placed);  // blocks at offsets off any page boundary
+    WriteBytes(location_ + "/contents", encoded);
+
+    PortablePlatform p(location_);
+    ASSERT_TRUE(p.OpenClipboard());
+    const MemoryHandle dib = AsMemory(p.GetClipboardData(CF_DIB));
+    const MemoryHandle riff = AsMemory(p.GetClipboardData(CF_RIFF));
+    ASSERT_EQ(p.GlobalSize(dib), 300001u);
+    auto* bytes = static_cast<char*>(p.GlobalLock(dib));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_EQ(std::string(bytes, 300001), placed[1].second);
+    std::memset(bytes, 'X', 300001);
+    p.GlobalUnlock(dib);
+    p.GlobalFree(dib);
+    EXPECT_EQ(p.GlobalSize(dib), 0u) << "released";
+    ASSERT_EQ(p.GlobalSize(riff), 65536u);
+    EXPECT_EQ(std::string(static_cast<const char*>(p.GlobalLock(riff)), 65536), placed[2].second)
+        << "the other block survives the first one's release";
+    p.GlobalUnlock(riff);
+    EXPECT_EQ(ReadOpen(p), placed) << "lent again, unchanged";
+    ASSERT_TRUE(p.CloseClipboard());
+    EXPECT_EQ(ReadBytes(location_ + "/contents"), encoded);
+    EXPECT_EQ(p.GlobalSize(riff), 0u) << "released with the session";
+}
+
 }  // namespace
 }  // namespace clipfile

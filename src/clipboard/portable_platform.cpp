@@ -1,6 +1,7 @@
 #include "clipboard/portable_platform.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +28,29 @@ int FdOf(FileHandle file) {
 FileHandle HandleOf(int fd) { return static_cast<FileHandle>(static_cast<std::uintptr_t>(fd) + 1); }
 
 constexpr std::size_t kBitmapBlobHeader = 8;
+constexpr std::size_t kAlignedBodyMin = std::size_t{64} * 1024;
+constexpr std::uint64_t kMappedBlockMin = std::uint64_t{64} * 1024;
+constexpr std::size_t kPrefaultMin = std::size_t{64} * 1024;
+
+std::uint64_t PageSize() {
+    static const long size = sysconf(_SC_PAGESIZE);
+    return size > 0 ? static_cast<std::uint64_t>(size) : 4096;
+}
+
+// Fresh memory about to be filled whole: its pages are cheaper taken in one
+// call than in a fault each. Older kernels refuse it and fault them in.
+void PrefaultForWriting(void* data, std::size_t bytes) {
+    if (bytes < kPrefaultMin) {
+        return;
+    }
+    const auto at = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t page = PageSize();
+    const std::uintptr_t first = (at + page - 1) / page * page;
+    const std::uintptr_t end = (at + bytes) / page * page;
+    if (end > first) {
+        madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+    }
+}
 
 void WriteLe32(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
@@ -201,6 +225,7 @@ bool PortablePlatform::CloseClipboard() {
         memory_.Free(handedOut_.items[i]);
     }
     handedOut_.count = 0;
+    UnmapBlocks();
     for (std::uint32_t i = 0; i < handedOutBitmaps_.count; ++i) {
         graphics_.DeleteObject(handedOutBitmaps_.items[i]);
     }
@@ -310,16 +335,24 @@ bool PortablePlatform::AppendPending(FormatId id, std::span<const std::uint8_t> 
         return false;
     }
     const std::uint64_t size = head.size() + body.size();
-    const portable::ContentsEntry entry{id, pendingEnd_, size};
-    const std::uint64_t tableOffset = pendingEnd_ + size;
+    // A large body starts on a page boundary, so that the kernel moves whole
+    // pages into the file now and out of it for GETDATA. The bytes skipped
+    // belong to no block.
+    std::uint64_t start = pendingEnd_;
+    if (body.size() >= kAlignedBodyMin) {
+        const std::uint64_t page = PageSize();
+        start = (pendingEnd_ + head.size() + page - 1) / page * page - head.size();
+    }
+    const portable::ContentsEntry entry{id, start, size};
+    const std::uint64_t tableOffset = start + size;
     const int index = portable::FindEntry(pending_, id);
     if (index >= 0) {
         pending_.items[index] = entry;
     } else {
         pending_.items[pending_.count++] = entry;
     }
-    if (!portable::WriteAt(pendingFd_, head.data(), head.size(), pendingEnd_) ||
-        !portable::WriteAt(pendingFd_, body.data(), body.size(), pendingEnd_ + head.size()) ||
+    if (!portable::WriteAt(pendingFd_, head.data(), head.size(), start) ||
+        !portable::WriteAt(pendingFd_, body.data(), body.size(), start + head.size()) ||
         !portable::WriteContentsTable(pendingFd_, tableOffset, pending_) ||
         !portable::WriteContentsHeader(pendingFd_, pending_.count, tableOffset)) {
         DropPending();
@@ -358,6 +391,12 @@ DataHandle PortablePlatform::GetClipboardData(FormatId id) {
         return DataHandle::None;
     }
     const portable::ContentsEntry entry = entries.items[index];
+    if (!HasPending() && entry.size >= kMappedBlockMin) {
+        const MemoryHandle mapped = MapCommittedBlock(entry);
+        if (mapped != MemoryHandle::None) {
+            return ToData(mapped);
+        }
+    }
     const MemoryHandle block = memory_.Alloc(static_cast<std::size_t>(entry.size));
     if (block == MemoryHandle::None) {
         return DataHandle::None;
@@ -371,6 +410,52 @@ DataHandle PortablePlatform::GetClipboardData(FormatId id) {
     return ToData(block);
 }
 
+// Committed contents are never written in place (a commit renames a new file
+// over them), so a large block can be a private mapping of the file instead of
+// a copy: no fresh memory, and no copying until the caller reads it. Writes
+// through the block stay in this process. Only another program truncating the
+// file inside the private folder could pull the pages from under a reader
+// (SIGBUS); clipfile itself never does.
+MemoryHandle PortablePlatform::MapCommittedBlock(const portable::ContentsEntry& entry) {
+    const std::uint64_t page = PageSize();
+    const std::uint64_t start = entry.offset / page * page;
+    const std::uint64_t length = entry.offset - start + entry.size;
+    if (committedFd_ < 0 || length > SIZE_MAX || start > static_cast<std::uint64_t>(INT64_MAX) ||
+        !portable::Reserve(mappedBlocks_, mappedBlocks_.count + 1)) {
+        return MemoryHandle::None;
+    }
+    void* mapping = mmap(nullptr, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE, committedFd_, static_cast<off_t>(start));
+    if (mapping == MAP_FAILED) {
+        return MemoryHandle::None;
+    }
+    // One call fills the page tables that would otherwise take a fault every
+    // few pages; older kernels refuse it and fault them in as read.
+    madvise(mapping, static_cast<std::size_t>(length), MADV_POPULATE_READ);
+    mappedBlocks_.items[mappedBlocks_.count++] = {
+        mapping, static_cast<std::size_t>(length),
+        static_cast<unsigned char*>(mapping) + (entry.offset - start),
+        static_cast<std::size_t>(entry.size)};
+    return static_cast<MemoryHandle>(reinterpret_cast<std::uintptr_t>(mapping));
+}
+
+const PortablePlatform::MappedBlock* PortablePlatform::FindMapped(MemoryHandle block) const {
+    for (std::uint32_t i = 0; i < mappedBlocks_.count; ++i) {
+        if (reinterpret_cast<std::uintptr_t>(mappedBlocks_.items[i].mapping) ==
+            static_cast<std::uintptr_t>(block)) {
+            return &mappedBlocks_.items[i];
+        }
+    }
+    return nullptr;
+}
+
+void PortablePlatform::UnmapBlocks() {
+    for (std::uint32_t i = 0; i < mappedBlocks_.count; ++i) {
+        munmap(mappedBlocks_.items[i].mapping, mappedBlocks_.items[i].mappingSize);
+    }
+    mappedBlocks_.count = 0;
+}
+
 // CF_BITMAP as a bitmap handle, or CF_DIB / CF_DIBV5 built from it as a packed
 // DIB in a memory block. Either belongs to the clipboard until it is closed.
 DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryList& entries, int fd) {
@@ -382,12 +467,17 @@ DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryLis
     }
     const std::uint64_t pixelsAt = entries.items[index].offset + kBitmapBlobHeader;
     if (id == CF_BITMAP) {
-        auto bitmap = AllocateDeviceBitmap(width, height);
-        if (!bitmap || !portable::Reserve(handedOutBitmaps_, handedOutBitmaps_.count + 1) ||
-            !portable::ReadAt(fd, bitmap->pixels.get(), bitmap->size(), pixelsAt)) {
+        // Not cleared first: the read fills every byte, or the bitmap goes.
+        DeviceBitmap bitmap{width, height, {}};
+        bitmap.pixels.reset(new (std::nothrow) std::uint8_t[bitmap.size()]);
+        if (!bitmap.pixels || !portable::Reserve(handedOutBitmaps_, handedOutBitmaps_.count + 1)) {
             return DataHandle::None;
         }
-        const BitmapHandle handle = graphics_.Adopt(std::move(*bitmap));
+        PrefaultForWriting(bitmap.pixels.get(), bitmap.size());
+        if (!portable::ReadAt(fd, bitmap.pixels.get(), bitmap.size(), pixelsAt)) {
+            return DataHandle::None;
+        }
+        const BitmapHandle handle = graphics_.Adopt(std::move(bitmap));
         handedOutBitmaps_.items[handedOutBitmaps_.count++] = handle;
         return ToData(handle);
     }
@@ -424,6 +514,11 @@ int PortablePlatform::GetClipboardFormatNameA(FormatId id, char* buffer, int buf
     if (id < portable::kFirstRegisteredFormat || id > portable::kLastFormat) {
         return 0;
     }
+    // While the clipboard is open its folder is at hand: listing the formats
+    // then costs no reopening per name.
+    if (IsOpen()) {
+        return portable::GetFormatName(dirFd_, id, buffer, bufferSize);
+    }
     const int dirFd = portable::OpenLocation(location_);
     if (dirFd < 0) {
         return 0;
@@ -433,15 +528,42 @@ int PortablePlatform::GetClipboardFormatNameA(FormatId id, char* buffer, int buf
     return length;
 }
 
-MemoryHandle PortablePlatform::GlobalAlloc(std::size_t bytes) { return memory_.Alloc(bytes); }
+MemoryHandle PortablePlatform::GlobalAlloc(std::size_t bytes) {
+    const MemoryHandle block = memory_.Alloc(bytes);
+    // Blocks are filled right after allocation.
+    if (block != MemoryHandle::None) {
+        PrefaultForWriting(memory_.Bytes(block).data(), bytes);
+    }
+    return block;
+}
 
-std::size_t PortablePlatform::GlobalSize(MemoryHandle block) { return memory_.Size(block); }
+std::size_t PortablePlatform::GlobalSize(MemoryHandle block) {
+    const MappedBlock* mapped = FindMapped(block);
+    return mapped != nullptr ? mapped->size : memory_.Size(block);
+}
 
-void* PortablePlatform::GlobalLock(MemoryHandle block) { return memory_.Lock(block); }
+void* PortablePlatform::GlobalLock(MemoryHandle block) {
+    const MappedBlock* mapped = FindMapped(block);
+    return mapped != nullptr ? mapped->bytes : memory_.Lock(block);
+}
 
-void PortablePlatform::GlobalUnlock(MemoryHandle block) { memory_.Unlock(block); }
+void PortablePlatform::GlobalUnlock(MemoryHandle block) {
+    if (FindMapped(block) == nullptr) {
+        memory_.Unlock(block);
+    }
+}
 
-void PortablePlatform::GlobalFree(MemoryHandle block) { memory_.Free(block); }
+void PortablePlatform::GlobalFree(MemoryHandle block) {
+    const MappedBlock* mapped = FindMapped(block);
+    if (mapped == nullptr) {
+        memory_.Free(block);
+        return;
+    }
+    munmap(mapped->mapping, mapped->mappingSize);
+    // The last entry takes the freed one's place.
+    const auto index = static_cast<std::uint32_t>(mapped - mappedBlocks_.items.get());
+    mappedBlocks_.items[index] = mappedBlocks_.items[--mappedBlocks_.count];
+}
 
 bool PortablePlatform::DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) {
     return graphics_.DescribeBitmap(bitmap, description);

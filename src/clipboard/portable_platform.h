@@ -81,6 +81,8 @@ private:
     bool AppendPending(FormatId id, std::span<const std::uint8_t> head,
                        std::span<const std::uint8_t> body);
     DataHandle GetBitmapData(FormatId id, const portable::EntryList& entries, int fd);
+    MemoryHandle MapCommittedBlock(const portable::ContentsEntry& entry);
+    void UnmapBlocks();
 
     char location_[kMaxLocationPath] = {};
     HeapGlobalMemory memory_;
@@ -100,6 +102,16 @@ private:
     // Blocks handed out by GetClipboardData, freed at CloseClipboard.
     portable::Array<MemoryHandle> handedOut_;
     portable::Array<BitmapHandle> handedOutBitmaps_;
+    // Large blocks of the committed contents, handed out as private mappings
+    // of the file; the handle is the mapping's address.
+    struct MappedBlock {
+        void* mapping = nullptr;
+        std::size_t mappingSize = 0;
+        unsigned char* bytes = nullptr;
+        std::size_t size = 0;
+    };
+    portable::Array<MappedBlock> mappedBlocks_;
+    const MappedBlock* FindMapped(MemoryHandle block) const;
 };
 
 }  // namespace clipfile

@@ -1,0 +1,346 @@
+#!/usr/bin/env bash
+# Benchmark of clipfile against a plain file copy: raw and bitmap PUTDATA and
+# GETDATA next to `cp` of the same bytes, GETTYPES next to /bin/true. Run on
+# demand (CI does not); prints a table and writes it to bench/RESULTS.md.
+#
+# Usage: bench/run.sh [-n RUNS] [-d DIR] [--no-wine]
+#   -n RUNS    timed runs per figure after one warm-up run (default 7, at least 5)
+#   -d DIR     where the files, the clipboard folder and cp's target live
+#              (default /dev/shm, else /tmp); all on one filesystem
+#   --no-wine  skip the Windows build under wine64
+#
+# Needs: cmake, ninja and g++ (the host-release build), GNU time at
+# /usr/bin/time (Debian package "time"), 4 GiB free in DIR and 3 GiB of
+# available memory, 7 GiB when DIR is a tmpfs. Optional:
+# g++-mingw-w64-x86-64-posix and wine64 for the Windows figures. Installs
+# nothing; a full run takes a few minutes.
+set -u
+export LC_ALL=C
+
+cd "$(dirname "$0")/.." || exit 1
+root=$PWD
+runs=7
+base=
+wine_wanted=1
+while [[ $# -gt 0 ]]; do
+    case $1 in
+        -n) runs=${2:-}; shift 2 ;;
+        -d) base=${2:-}; shift 2 ;;
+        --no-wine) wine_wanted=0; shift ;;
+        *) sed -n '6,10p' "$0" >&2; exit 2 ;;
+    esac
+done
+if ! [[ $runs =~ ^[0-9]+$ ]] || ((runs < 5)); then
+    echo "-n needs a number of at least 5" >&2
+    exit 2
+fi
+if [[ -z $base ]]; then
+    base=/tmp
+    [[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
+fi
+
+die() { echo "bench: $*" >&2; exit 1; }
+
+if ! /usr/bin/time -f %M -o /dev/null true 2>/dev/null; then
+    die "GNU time is needed at /usr/bin/time (apt-get install time)"
+fi
+for tool in cmake ninja g++ cp cmp head awk sort; do
+    command -v "$tool" >/dev/null || die "$tool is needed"
+done
+((BASH_VERSINFO[0] >= 5)) || die "bash 5 is needed (EPOCHREALTIME)"
+
+mingw=$(command -v x86_64-w64-mingw32-g++-posix)
+find_wine_tool() {
+    command -v "$1" 2>/dev/null || { [[ -x /usr/lib/wine/$1 ]] && echo "/usr/lib/wine/$1"; }
+}
+wine=$(find_wine_tool wine64)
+wineserver=$(find_wine_tool wineserver)
+use_wine=0
+if ((wine_wanted)); then
+    if [[ -n $mingw && -n $wine && -n $wineserver ]]; then
+        use_wine=1
+    else
+        echo "bench: x86_64-w64-mingw32-g++-posix, wine64 or wineserver missing: no Windows figures" >&2
+    fi
+fi
+
+# --- builds -----------------------------------------------------------------
+
+echo "# building the host-release preset" >&2
+if ! cmake --preset host-release >/dev/null || ! cmake --build --preset host-release -j2 >/dev/null; then
+    die "the host-release build failed"
+fi
+host_exe=$root/build/host-release/clipfile
+host_helper=$root/build/host-release/bench_helper
+g++ -std=c++20 -O2 -I"$root/src" -o "$host_helper" "$root/bench/bench_helper.cpp" \
+    "$root/build/host-release/libclipfile_platform.a" "$root/build/host-release/libclipfile_logic.a" ||
+    die "bench_helper did not build"
+if ((use_wine)); then
+    # A folder of its own, so that a Release build never disturbs build/mingw-x64.
+    echo "# building the Windows x86_64 Release build in build/bench-mingw-x64" >&2
+    win_build=$root/build/bench-mingw-x64
+    if ! cmake -S "$root" -B "$win_build" -G Ninja --toolchain "$root/cmake/mingw-x64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null ||
+        ! cmake --build "$win_build" -j2 >/dev/null; then
+        die "the Windows build failed"
+    fi
+    win_exe=$win_build/clipfile.exe
+    win_helper=$win_build/bench_helper.exe
+    "$mingw" -std=c++20 -O2 -I"$root/src" -o "$win_helper" "$root/bench/bench_helper.cpp" \
+        "$win_build/libclipfile_platform.a" "$win_build/libclipfile_logic.a" \
+        -static -luser32 -lgdi32 || die "bench_helper.exe did not build"
+fi
+
+# --- work area --------------------------------------------------------------
+
+work=$(mktemp -d "$base/clipfile-bench.XXXXXX") || die "cannot create a folder in $base"
+files=$work/files
+mkdir -p "$files" "$work/runtime"
+chmod 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
+cleanup() {
+    if ((use_wine)) && [[ -n ${WINEPREFIX:-} ]]; then
+        timeout 10 "$wineserver" -k 2>/dev/null
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+avail_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+((avail_kib > 4 * 1024 * 1024)) || die "$base has less than 4 GiB free"
+fs_type=$(stat -f -c %T "$work")
+fs_mount=$(df -P "$work" | awk 'NR == 2 { print $6 }')
+# Files on a tmpfs live in memory too: inputs, copies, the clipboard and its
+# pending contents next to a GETDATA's two 512 MiB buffers.
+needed_gib=3
+[[ $fs_type == tmpfs ]] && needed_gib=7
+available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+((${available_kib:-0} > needed_gib * 1024 * 1024)) || die "less than $needed_gib GiB of memory available"
+
+# --- measuring --------------------------------------------------------------
+
+# Every command runs in $files, started straight from this shell.
+cd "$files" || die "cannot enter $files"
+
+# Runs a command with no input and its output in $work/out; sets took_us to
+# the wall time in microseconds and status to the exit status.
+timed() {
+    local start end
+    start=$EPOCHREALTIME
+    "$@" </dev/null >"$work/out" 2>"$work/err"
+    status=$?
+    end=$EPOCHREALTIME
+    took_us=$((10#${end/./} - 10#${start/./}))
+}
+
+# The same, under GNU time; sets peak_kib to the peak resident set size.
+measured_memory() {
+    /usr/bin/time -f %M -o "$work/peak" "$@" </dev/null >"$work/out" 2>"$work/err"
+    status=$?
+    peak_kib=$(tail -n 1 "$work/peak")
+}
+
+median() {
+    printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+
+# Output check of the last clipfile run: the success line, nothing else wrong.
+succeeded() { [[ $status -eq 0 ]] && grep -aq 'Successfully' "$work/out"; }
+
+failures=()
+note_failure() { failures+=("$1: $(tr -d '\r' <"$work/out" | tr -s '\n' ' ' | head -c 200)"); }
+
+# Result rows: build|case|bytes|tool_us|ref_us|ref name|peak_kib|target kind
+rows=()
+
+# One PUTDATA/GETDATA pair of a format against cp of the same input file:
+# bench_pair BUILD LABEL FORMAT INPUT BYTES EXE... (EXE may be "wine64 x.exe").
+bench_pair() {
+    local build=$1 label=$2 format=$3 input=$4 bytes=$5
+    shift 5
+    local -a exe=("$@") put=() get=() copy=() put_peak=() get_peak=()
+    local i ok=1 kind=raw
+    [[ $format == CF_BITMAP ]] && kind=bmp
+    echo "# $build: $label" >&2
+    for ((i = 0; i <= runs; ++i)); do
+        timed cp "$input" cp.out
+        ((i > 0)) && copy+=("$took_us")
+        timed "${exe[@]}" PUTDATA "$format" "$input"
+        succeeded || { ok=0; note_failure "$build PUTDATA $label"; break; }
+        ((i > 0)) && put+=("$took_us")
+        timed "${exe[@]}" GETDATA "$format" get.out
+        succeeded || { ok=0; note_failure "$build GETDATA $label"; break; }
+        ((i > 0)) && get+=("$took_us")
+    done
+    if ((ok)) && ! cmp -s "$files/$input" "$files/get.out"; then
+        failures+=("$build $label: GETDATA did not give back the bytes placed")
+    fi
+    for ((i = 0; ok && i < runs; ++i)); do
+        measured_memory "${exe[@]}" PUTDATA "$format" "$input"
+        succeeded || { ok=0; note_failure "$build PUTDATA $label under GNU time"; break; }
+        put_peak+=("$peak_kib")
+        measured_memory "${exe[@]}" GETDATA "$format" get.out
+        succeeded || { ok=0; note_failure "$build GETDATA $label under GNU time"; break; }
+        get_peak+=("$peak_kib")
+    done
+    rm -f "$files/get.out" "$files/cp.out"
+    if ((!ok)); then
+        rows+=("$build|PUTDATA $label|$bytes|-|-|cp|-|failed")
+        rows+=("$build|GETDATA $label|$bytes|-|-|cp|-|failed")
+        return
+    fi
+    local copy_us
+    copy_us=$(median "${copy[@]}")
+    rows+=("$build|PUTDATA $label|$bytes|$(median "${put[@]}")|$copy_us|cp|$(median "${put_peak[@]}")|${kind}put")
+    rows+=("$build|GETDATA $label|$bytes|$(median "${get[@]}")|$copy_us|cp|$(median "${get_peak[@]}")|${kind}get")
+    printf '#   %s\n' "${rows[@]: -2}" >&2
+}
+
+# GETTYPES on the ten formats bench_helper places, against a reference
+# program started the same way: bench_gettypes BUILD HELPER REFNAME REF... -- EXE...
+bench_gettypes() {
+    local build=$1 helper=$2 ref_name=$3
+    shift 3
+    local -a ref_cmd=() exe=() tool=() ref=()
+    while [[ $1 != -- ]]; do ref_cmd+=("$1"); shift; done
+    shift
+    exe=("$@")
+    local i count n=$((runs < 21 ? 21 : runs))
+    echo "# $build: GETTYPES" >&2
+    # The helper starts the way clipfile does: the launcher, if any, first.
+    timed "${exe[@]:0:$#-1}" "$helper" formats
+    timed "${exe[@]}" GETTYPES
+    count=$(grep -acE ' - \[[0-9]+\]' "$work/out")
+    if [[ $count != 10 ]]; then
+        failures+=("$build GETTYPES: $count formats listed instead of 10")
+        rows+=("$build|GETTYPES, 10 formats|0|-|-|$ref_name|-|failed")
+        return
+    fi
+    for ((i = 0; i <= n; ++i)); do
+        timed "${ref_cmd[@]}"
+        ((i > 0)) && ref+=("$took_us")
+        timed "${exe[@]}" GETTYPES
+        ((i > 0)) && tool+=("$took_us")
+    done
+    measured_memory "${exe[@]}" GETTYPES
+    rows+=("$build|GETTYPES, 10 formats ($n runs)|0|$(median "${tool[@]}")|$(median "${ref[@]}")|$ref_name|$peak_kib|types")
+    printf '#   %s\n' "${rows[-1]}" >&2
+}
+
+echo "# writing the input files" >&2
+raw_sizes=(1 64 512)
+for mib in "${raw_sizes[@]}"; do
+    head -c "${mib}M" /dev/urandom >"$files/raw$mib.bin" || die "cannot write raw$mib.bin"
+done
+"$host_helper" bmp 8192 8192 "$files/picture.bmp" || die "cannot write picture.bmp"
+bmp_bytes=$(stat -c %s "$files/picture.bmp")
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$SECONDS
+
+for mib in "${raw_sizes[@]}"; do
+    bench_pair host "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) "$host_exe"
+done
+bench_pair host "CF_BITMAP 8192x8192x32" CF_BITMAP picture.bmp "$bmp_bytes" "$host_exe"
+bench_gettypes host "$host_helper" /bin/true /bin/true -- "$host_exe"
+
+if ((use_wine)); then
+    export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
+    unset DISPLAY WAYLAND_DISPLAY
+    mkdir -p "$WINEPREFIX"
+    echo "# starting Wine" >&2
+    if timeout -k 5 20 "$wineserver" -p &&
+        timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 &&
+        timeout -k 5 60 "$wine" "$win_exe" </dev/null >/dev/null 2>&1; then
+        # A Wine process that hangs ends the run's figure, not the benchmark.
+        launch=(timeout -k 5 300 "$wine")
+        for mib in "${raw_sizes[@]}"; do
+            bench_pair wine64 "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) \
+                "${launch[@]}" "$win_exe"
+        done
+        bench_pair wine64 "CF_BITMAP 8192x8192x32" CF_BITMAP picture.bmp "$bmp_bytes" "${launch[@]}" "$win_exe"
+        bench_gettypes wine64 "$win_helper" "no-op .exe under wine64" "${launch[@]}" "$win_helper" -- \
+            "${launch[@]}" "$win_exe"
+    else
+        failures+=("wine64: Wine did not start in $WINEPREFIX")
+    fi
+fi
+elapsed=$((SECONDS - started))
+
+# --- report -----------------------------------------------------------------
+
+# Targets apply to the host build only; the Windows figures are reported.
+table() {
+    printf '%s\n' "${rows[@]}" | awk -F'|' '
+    function ms(us) { return us >= 10000 ? sprintf("%.1f ms", us / 1000) : sprintf("%.2f ms", us / 1000) }
+    function verdict(ok) { return ok ? "met" : "**missed**" }
+    BEGIN {
+        print "| build | case | clipfile | reference | ratio | time target | peak RSS | RSS / data | memory target |"
+        print "|---|---|---:|---:|---:|---|---:|---:|---|"
+    }
+    {
+        build = $1; name = $2; bytes = $3; tool = $4; ref = $5; refname = $6; peak = $7; kind = $8
+        if (kind == "failed") {
+            printf "| %s | %s | failed | | | | | | |\n", build, name
+            next
+        }
+        ratio = tool / ref
+        host = build == "host"
+        ttarget = "-"; mtarget = "-"
+        if (kind ~ /^raw/ && bytes >= 512 * 1048576) ttarget = "<= 1.5 x cp"
+        if (kind ~ /^bmp/) ttarget = "<= 3 x cp"
+        if (kind == "types") ttarget = "<= 3 ms"
+        if (kind == "rawput" && bytes >= 64 * 1048576) mtarget = "<= 1.1"
+        if (kind == "rawget" && bytes >= 64 * 1048576) mtarget = "<= 2.1"
+        memratio = bytes > 0 ? peak * 1024 / bytes : 0
+        if (ttarget != "-") {
+            if (!host) ttarget = ttarget " (host only)"
+            else if (kind == "types") ttarget = ttarget ": " verdict(tool <= 3000)
+            else ttarget = ttarget ": " verdict(ratio <= (kind ~ /^bmp/ ? 3 : 1.5))
+        }
+        if (mtarget != "-") {
+            if (!host) mtarget = mtarget " (host only)"
+            else mtarget = mtarget ": " verdict(memratio <= (kind == "rawput" ? 1.1 : 2.1))
+        }
+        shown = "-"
+        if (bytes > 0) shown = sprintf("%.2f", memratio)
+        printf "| %s | %s | %s | %s %s | %.2f | %s | %.1f MiB | %s | %s |\n", build, name, ms(tool),
+            refname, ms(ref), ratio, ttarget, peak / 1024, shown, mtarget
+    }'
+}
+
+cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
+memory=$(awk '/^MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo)
+os=$(sed -n 's/^PRETTY_NAME="\{0,1\}\([^"]*\)"\{0,1\}$/\1/p' /etc/os-release 2>/dev/null)
+compiler=$(g++ --version | head -n 1)
+wine_version=
+((use_wine)) && wine_version=$("$wine" --version 2>/dev/null)
+
+{
+    echo "# Benchmark results"
+    echo
+    echo "Written by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'): medians of $runs timed runs"
+    echo "after a warm-up run (GETTYPES: medians of $((runs < 21 ? 21 : runs)) runs), $elapsed s in all."
+    echo
+    echo "- Machine: ${cpu:-unknown CPU}, $(nproc) cores available, $memory, Linux $(uname -r), ${os:-unknown OS}; load average at the start: $load_before."
+    echo "- Host build: preset \`host-release\` (Release, $compiler), portable clipboard."
+    if ((use_wine)); then
+        echo "- Windows build: \`build/bench-mingw-x64\` (MinGW x86_64, Release) under wine64 ($wine_version), Wine's own clipboard with no display; its figures are reported, the targets apply to the host build."
+    else
+        echo "- Windows build: not measured."
+    fi
+    echo "- Input files, clipboard folder and cp's target: one folder under $base ($fs_type, mounted on $fs_mount)."
+    echo "- Time: wall time of the command started from bash. Ratio: clipfile's median over the reference's median from the same runs (cp of the same input file; /bin/true, or under Wine a no-op program, for GETTYPES). Peak RSS: GNU time's maximum resident set size; RSS / data: that over the bytes moved."
+    echo
+    table
+    if ((${#failures[@]} > 0)); then
+        echo
+        echo "Failures:"
+        echo
+        printf -- '- %s\n' "${failures[@]}"
+    fi
+} >"$work/results.md"
+
+cp "$work/results.md" "$root/bench/RESULTS.md"
+cat "$work/results.md"
+((${#failures[@]} == 0))
