@@ -33,7 +33,8 @@ TEST(BuildBitmapInfo, SizesHeaderTableAndRowsByTheRoundedDepth) {
     };
     for (const auto& c : cases) {
         const auto& d = c.description;
-        SCOPED_TRACE(::testing::Message() << d.width << "x" << d.height << " " << d.planes << "x" << d.bitsPerPixel);
+        SCOPED_TRACE(::testing::Message()
+                     << d.width << "x" << d.height << " " << d.planes << "x" << d.bitsPerPixel);
         EXPECT_EQ(RoundedDepth(DescriptionDepth(d)), c.rounded);
         const auto block = BuildBitmapInfo(d);
         ASSERT_TRUE(block);
@@ -47,8 +48,10 @@ TEST(BuildBitmapInfo, SizesHeaderTableAndRowsByTheRoundedDepth) {
         EXPECT_EQ(h.biCompression, BI_RGB);
         EXPECT_EQ(h.biClrUsed, c.clrUsed);
         EXPECT_EQ(h.biSizeImage, c.sizeImage);
-        EXPECT_EQ(h.biXPelsPerMeter | h.biYPelsPerMeter | static_cast<std::int32_t>(h.biClrImportant), 0);
-        for (std::size_t i = 40; i < block->size; ++i) ASSERT_EQ(block->bytes[i], 0) << "colour table not zeroed";
+        EXPECT_EQ(
+            h.biXPelsPerMeter | h.biYPelsPerMeter | static_cast<std::int32_t>(h.biClrImportant), 0);
+        for (std::size_t i = 40; i < block->size; ++i)
+            ASSERT_EQ(block->bytes[i], 0) << "colour table not zeroed";
         EXPECT_EQ(BitmapImageSize(d), c.sizeImage);
 
         const auto file = BuildFileHeader(*block);
@@ -76,8 +79,9 @@ TEST(BitmapImageSize, RefusesWhatTheThirtyTwoBitFieldsCannotHold) {
     EXPECT_EQ(BitmapImageSize({10, -5, 1, 24}), 160U);
 }
 
-std::vector<std::uint8_t> Header(std::uint32_t size, std::int32_t width, std::int32_t height, std::uint16_t bits,
-                                 std::uint32_t compression, std::uint32_t clrUsed, std::size_t total) {
+std::vector<std::uint8_t> Header(std::uint32_t size, std::int32_t width, std::int32_t height,
+                                 std::uint16_t bits, std::uint32_t compression,
+                                 std::uint32_t clrUsed, std::size_t total) {
     std::vector<std::uint8_t> bytes(total, 0);
     BITMAPINFOHEADER h;
     h.biSize = size;
@@ -113,7 +117,8 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
         {"24-bit exact", Header(40, 10, 5, 24, BI_RGB, 0, 40 + 160), 54, true, 40, 160},
         {"24-bit one byte short", Header(40, 10, 5, 24, BI_RGB, 0, 40 + 159), 54, false, 0, 0},
         {"top-down", Header(40, 10, -5, 24, BI_RGB, 0, 40 + 160), 54, true, 40, 160},
-        {"8-bit full table", Header(40, 4, 2, 8, BI_RGB, 0, 40 + 1024 + 8), 14 + 40 + 1024, true, 1064, 8},
+        {"8-bit full table", Header(40, 4, 2, 8, BI_RGB, 0, 40 + 1024 + 8), 14 + 40 + 1024, true,
+         1064, 8},
         {"8-bit table missing", Header(40, 4, 2, 8, BI_RGB, 0, 40 + 8), 54, false, 0, 0},
         {"bitfields", Header(40, 2, 2, 16, BI_BITFIELDS, 0, 52 + 8), 66, true, 52, 8},
         {"v5 header", Header(124, 2, 2, 32, BI_BITFIELDS, 0, 124 + 16), 138, true, 124, 16},
@@ -128,11 +133,13 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
         {"huge clrUsed", Header(40, 2, 1, 8, BI_RGB, 0xFFFFFFFF, 64), 54, false, 0, 0},
         {"huge dimensions", Header(40, 0x7FFFFFFF, 0x7FFFFFFF, 32, BI_RGB, 0, 64), 54, false, 0, 0},
         {"zero width", Header(40, 0, 1, 32, BI_RGB, 0, 64), 54, false, 0, 0},
-        {"rle sized by biSizeImage", [] {
+        {"rle sized by biSizeImage",
+         [] {
              auto b = Header(40, 4, 4, 8, 1, 2, 40 + 8 + 6);
              b[20] = 6;
              return b;
-         }(), 0, true, 48, 6},
+         }(),
+         0, true, 48, 6},
     };
     for (const auto& c : cases) {
         const auto located = LocateBitmapPixels(c.block, c.offBits);
@@ -152,7 +159,8 @@ struct Rgb {
 };
 
 // A 3 x 2 picture, top row first; every channel value survives 5-bit rounding.
-const Rgb kPicture[2][3] = {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}}, {{255, 255, 255}, {0, 0, 0}, {8, 132, 255}}};
+const Rgb kPicture[2][3] = {{{255, 0, 0}, {0, 255, 0}, {0, 0, 255}},
+                            {{255, 255, 255}, {0, 0, 0}, {8, 132, 255}}};
 
 struct DibVariant {
     const char* label;
@@ -167,7 +175,8 @@ struct DibVariant {
 std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const DibVariant& v) {
     const std::uint32_t paletteEntries = v.bits <= 8 ? 6 : 0;
     const bool masksAfterHeader = v.compression == BI_BITFIELDS && v.headerSize == 40;
-    std::vector<std::uint8_t> info(v.headerSize + (masksAfterHeader ? 12 : 0) + 4 * paletteEntries, 0);
+    std::vector<std::uint8_t> info(v.headerSize + (masksAfterHeader ? 12 : 0) + 4 * paletteEntries,
+                                   0);
     BITMAPINFOHEADER h;
     h.biSize = v.headerSize;
     h.biWidth = 3;
@@ -190,7 +199,7 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
         info[at + 1] = c.g;
         info[at + 2] = c.r;
     }
-    const std::size_t stride = ((3 * v.bits + 31) / 32) * 4;
+    const std::size_t stride = ((std::size_t{3} * v.bits + 31) / 32) * 4;
     std::vector<std::uint8_t> bits(stride * 2, 0xEE);  // padding must be ignored
     for (int y = 0; y < 2; ++y) {
         const int pictureRow = v.topDown ? y : 1 - y;
@@ -200,13 +209,14 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
             const std::uint32_t index = static_cast<std::uint32_t>(pictureRow * 3 + x);
             switch (v.bits) {
                 case 1:
-                case 4:
-                    break;  // filled below from the index pattern
+                case 4: break;  // filled below from the index pattern
                 case 8: row[x] = static_cast<std::uint8_t>(index); break;
                 case 16: {
-                    const std::uint32_t value = is565 ? ((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)
-                                                      : ((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3);
-                    WriteU16({row, stride}, 2 * static_cast<std::size_t>(x), static_cast<std::uint16_t>(value));
+                    const std::uint32_t value =
+                        is565 ? ((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)
+                              : ((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3);
+                    WriteU16({row, stride}, 2 * static_cast<std::size_t>(x),
+                             static_cast<std::uint16_t>(value));
                     break;
                 }
                 default:
@@ -216,8 +226,9 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
                     if (v.bits == 32) row[x * 4 + 3] = 0x80;
             }
             if (v.bits == 4) {
-                row[x / 2] = static_cast<std::uint8_t>((x % 2 == 0) ? ((row[x / 2] & 0x0F) | (index << 4))
-                                                                   : ((row[x / 2] & 0xF0) | index));
+                row[x / 2] =
+                    static_cast<std::uint8_t>((x % 2 == 0) ? ((row[x / 2] & 0x0F) | (index << 4))
+                                                           : ((row[x / 2] & 0xF0) | index));
             }
         }
     }
@@ -226,11 +237,16 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
 
 TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
     const std::vector<DibVariant> variants = {
-        {"4-bit", 40, 4, BI_RGB, false},        {"8-bit", 40, 8, BI_RGB, false},
-        {"8-bit top-down", 40, 8, BI_RGB, true}, {"16-bit 555", 40, 16, BI_RGB, false},
-        {"16-bit 565", 40, 16, BI_BITFIELDS, false}, {"16-bit 565 v5", 124, 16, BI_BITFIELDS, false},
-        {"24-bit", 40, 24, BI_RGB, false},      {"24-bit top-down v4", 108, 24, BI_RGB, true},
-        {"32-bit", 40, 32, BI_RGB, false},      {"32-bit bitfields v5", 124, 32, BI_BITFIELDS, false},
+        {"4-bit", 40, 4, BI_RGB, false},
+        {"8-bit", 40, 8, BI_RGB, false},
+        {"8-bit top-down", 40, 8, BI_RGB, true},
+        {"16-bit 555", 40, 16, BI_RGB, false},
+        {"16-bit 565", 40, 16, BI_BITFIELDS, false},
+        {"16-bit 565 v5", 124, 16, BI_BITFIELDS, false},
+        {"24-bit", 40, 24, BI_RGB, false},
+        {"24-bit top-down v4", 108, 24, BI_RGB, true},
+        {"32-bit", 40, 32, BI_RGB, false},
+        {"32-bit bitfields v5", 124, 32, BI_BITFIELDS, false},
         {"32-bit 52-byte header", 52, 32, BI_BITFIELDS, false},
     };
     for (const auto& v : variants) {
@@ -249,7 +265,8 @@ TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
         ASSERT_EQ(bitmap->height, 2);
         for (int y = 0; y < 2; ++y) {
             for (int x = 0; x < 3; ++x) {
-                const std::uint8_t* px = bitmap->pixels.get() + 4 * (3 * (1 - y) + x);  // stored bottom-up
+                const std::uint8_t* px = bitmap->pixels.get() +
+                                         std::ptrdiff_t{4} * (3 * (1 - y) + x);  // stored bottom-up
                 const Rgb got{px[2], px[1], px[0]};
                 const Rgb want = kPicture[y][x];
                 const int tolerance = v.bits == 16 ? 8 : 0;
@@ -275,7 +292,8 @@ TEST(DecodeDib, MonochromeUsesItsTwoEntryTable) {
     const auto bitmap = DecodeDib(info, bits);
     ASSERT_TRUE(bitmap);
     const std::vector<int> expected = {1, 0, 1, 0, 0, 0, 0, 0, 1};
-    for (int x = 0; x < 9; ++x) EXPECT_EQ(bitmap->pixels[4 * x], expected[x] ? 0xFF : 0) << x;
+    for (int x = 0; x < 9; ++x)
+        EXPECT_EQ(bitmap->pixels[std::size_t{4} * x], expected[x] ? 0xFF : 0) << x;
 }
 
 TEST(DecodeDib, RefusesWhatItCannotReadSafely) {
@@ -310,7 +328,8 @@ TEST(EncodeDibRows, ReadsBackBottomUpAtTwentyFourAndThirtyTwoBits) {
         EXPECT_EQ(EncodeDibRows(*bitmap, request->span(), 0, 2, out), 2);
         const auto back = DecodeDib(request->span(), out);
         ASSERT_TRUE(back);
-        EXPECT_EQ(0, std::memcmp(back->pixels.get(), bitmap->pixels.get(), 3 * 2 * 4 - (depth == 24 ? 1 : 0)));
+        EXPECT_EQ(0, std::memcmp(back->pixels.get(), bitmap->pixels.get(),
+                                 3 * 2 * 4 - (depth == 24 ? 1 : 0)));
         if (depth == 24) {
             EXPECT_EQ(out[9], 0) << "row padding is zeroed";
         }

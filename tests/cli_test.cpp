@@ -14,9 +14,12 @@ using testing::Bytes;
 using testing::FakePlatform;
 using testing::Op;
 
-constexpr const char* kInvalidCount = "\n\n * Invalid number of arguments passed to the application. * \n";
-constexpr const char* kInvalidKeyword = "\n\n * Arguments Passed to the application are not Valid. * \n";
-constexpr const char* kHeader = "\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n";
+constexpr const char* kInvalidCount =
+    "\n\n * Invalid number of arguments passed to the application. * \n";
+constexpr const char* kInvalidKeyword =
+    "\n\n * Arguments Passed to the application are not Valid. * \n";
+constexpr const char* kHeader =
+    "\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n";
 
 struct MatchCase {
     const char* a;
@@ -27,25 +30,38 @@ struct MatchCase {
 
 TEST(MatchesPrefixNoCase, FoldsCaseAndTreatsTheTerminatorAsACharacter) {
     const std::vector<MatchCase> cases = {
-        {"getdata", "GETDATA", 7, true},   {"GETDATA2", "GETDATA", 7, true},
-        {"GetTypesXYZ", "GETTYPES", 8, true}, {"GETTYPE", "GETTYPES", 8, false},
-        {"GET", "GETDATA", 7, false},      {"", "CF_TEXT", 0, true},
-        {"CF_TEXTX", "CF_TEXT", 8, false}, {"cf_dib", "CF_DIB", 6, true},
-        {"abc", "abc", 10, true},          {"abc", "abcd", 10, false},
+        {"getdata", "GETDATA", 7, true},
+        {"GETDATA2", "GETDATA", 7, true},
+        {"GetTypesXYZ", "GETTYPES", 8, true},
+        {"GETTYPE", "GETTYPES", 8, false},
+        {"GET", "GETDATA", 7, false},
+        {"", "CF_TEXT", 0, true},
+        {"CF_TEXTX", "CF_TEXT", 8, false},
+        {"cf_dib", "CF_DIB", 6, true},
+        {"abc", "abc", 10, true},
+        {"abc", "abcd", 10, false},
         {"[", "{", 1, false},  // only A-Z fold; '[' and '{' differ by the same bit
         {"@", "`", 1, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(MatchesPrefixNoCase(c.a, c.b, c.n), c.expected) << c.a << " vs " << c.b << " n=" << c.n;
+        EXPECT_EQ(MatchesPrefixNoCase(c.a, c.b, c.n), c.expected)
+            << c.a << " vs " << c.b << " n=" << c.n;
     }
 }
 
 TEST(FindKnownFormat, FirstRowThatBeginsWithTheUserText) {
     const std::vector<std::pair<const char*, FormatId>> cases = {
-        {"", CF_TEXT},           {"CF_", CF_TEXT},          {"cf_unicode", CF_UNICODETEXT},
-        {"cf_dib", CF_DIB},      {"CF_DIBV", CF_DIBV5},     {"CF_DSP", CF_DSPTEXT},
-        {"cf_dspenh", CF_DSPENHMETAFILE}, {"CF_OWNERDISPLAY", CF_OWNERDISPLAY},
-        {"CF_TEXTX", 0},         {"TEXT", 0},               {"NULL", 0},
+        {"", CF_TEXT},
+        {"CF_", CF_TEXT},
+        {"cf_unicode", CF_UNICODETEXT},
+        {"cf_dib", CF_DIB},
+        {"CF_DIBV", CF_DIBV5},
+        {"CF_DSP", CF_DSPTEXT},
+        {"cf_dspenh", CF_DSPENHMETAFILE},
+        {"CF_OWNERDISPLAY", CF_OWNERDISPLAY},
+        {"CF_TEXTX", 0},
+        {"TEXT", 0},
+        {"NULL", 0},
         {"HTML Format", 0},
     };
     for (const auto& [name, id] : cases) {
@@ -72,6 +88,7 @@ struct RunResult {
 RunResult RunTool(FakePlatform& platform, std::vector<std::string> args) {
     args.insert(args.begin(), "clipfile");
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     const int status = RunClipfile(platform, static_cast<int>(args.size()), argv.data());
@@ -79,8 +96,10 @@ RunResult RunTool(FakePlatform& platform, std::vector<std::string> args) {
 }
 
 TEST(RunClipfile, ArgumentCountsOtherThanOneOrThreeAreRejected) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {}, {"GETTYPES", "CF_TEXT"}, {"GETDATA", "CF_TEXT", "a", "b"}, {"a", "b", "c", "d", "e"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                  {"GETTYPES", "CF_TEXT"},
+                                                                  {"GETDATA", "CF_TEXT", "a", "b"},
+                                                                  {"a", "b", "c", "d", "e"}}) {
         FakePlatform platform;
         platform.Place(CF_TEXT, {'x', 0});
         const RunResult r = RunTool(platform, args);
@@ -101,13 +120,15 @@ TEST(RunClipfile, FrameworkFailureGoesToStandardErrorWithStatusOne) {
 
 TEST(RunClipfile, KeywordsAreCaseInsensitivePrefixesOfTheWord) {
     const std::vector<std::pair<const char*, bool>> cases = {
-        {"GETTYPES", true}, {"gettypes", true}, {"GetTypesXYZ", true}, {"GETTYPE", false}, {"GET", false}, {"", false},
+        {"GETTYPES", true}, {"gettypes", true}, {"GetTypesXYZ", true},
+        {"GETTYPE", false}, {"GET", false},     {"", false},
     };
     for (const auto& [keyword, lists] : cases) {
         FakePlatform platform;
         platform.Place(CF_TEXT, {'x', 0});
         const RunResult r = RunTool(platform, {keyword});
-        EXPECT_EQ(r.output, lists ? std::string(kHeader) + "\n\tCF_TEXT - [1]\n" : kInvalidKeyword) << keyword;
+        EXPECT_EQ(r.output, lists ? std::string(kHeader) + "\n\tCF_TEXT - [1]\n" : kInvalidKeyword)
+            << keyword;
         EXPECT_EQ(r.status, 0);
     }
 }
@@ -115,14 +136,17 @@ TEST(RunClipfile, KeywordsAreCaseInsensitivePrefixesOfTheWord) {
 TEST(GetTypes, ListsEveryFormatInClipboardOrderWithNamesAndNumbers) {
     FakePlatform platform;
     const FormatId html = platform.RegisterClipboardFormatA("HTML Format");
-    for (FormatId id : {FormatId{CF_UNICODETEXT}, FormatId{CF_LOCALE}, FormatId{CF_TEXT}, FormatId{CF_OEMTEXT}, html,
-                        FormatId{0xC123}}) {
+    for (FormatId id : {FormatId{CF_UNICODETEXT}, FormatId{CF_LOCALE}, FormatId{CF_TEXT},
+                        FormatId{CF_OEMTEXT}, html, FormatId{0xC123}}) {
         platform.Place(id, {1});
     }
     const RunResult r = RunTool(platform, {"GETTYPES", "ignored", "ignored"});
-    EXPECT_EQ(r.output, std::string(kHeader) +
-                            "\n\tCF_UNICODETEXT - [13]\n\tCF_LOCALE - [16]\n\tCF_TEXT - [1]\n\tCF_OEMTEXT - [7]"
-                            "\n\tHTML Format - [" + std::to_string(html) + "]\n\tNULL - [49443]\n");
+    EXPECT_EQ(
+        r.output,
+        std::string(kHeader) +
+            "\n\tCF_UNICODETEXT - [13]\n\tCF_LOCALE - [16]\n\tCF_TEXT - [1]\n\tCF_OEMTEXT - [7]"
+            "\n\tHTML Format - [" +
+            std::to_string(html) + "]\n\tNULL - [49443]\n");
     EXPECT_FALSE(platform.isOpen);
 }
 
@@ -140,7 +164,8 @@ TEST(GetTypes, EmptyClipboardAndBusyClipboard) {
     FakePlatform busy;
     busy.failing.insert(Op::OpenClipboard);
     EXPECT_EQ(RunTool(busy, {"GETTYPES"}).output,
-              "\n * Unable to open the Clipboard. * \n\n * Couldn't able to retrieve the Clipboard Formats. * \n");
+              "\n * Unable to open the Clipboard. * \n\n * Couldn't able to retrieve the Clipboard "
+              "Formats. * \n");
     EXPECT_FALSE(busy.unpairedClose);
 }
 

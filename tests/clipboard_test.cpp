@@ -440,6 +440,7 @@ TEST_F(PortableClipboardTest, RegisteredFormatsAreSharedAndCaseInsensitive) {
     // A full table refuses new names; a damaged one refuses all and is kept.
     const std::string formats = location_ + "/formats";
     std::vector<std::string> names;
+    names.reserve(0x4000);
     for (int i = 0; i < 0x4000; ++i) {
         names.push_back("f" + std::to_string(i));
     }
@@ -543,10 +544,12 @@ namespace {
 
 // A 3 x 2 24-bit DIB, bottom row first: header, then rows padded to 12 bytes.
 std::pair<std::string, std::string> SmallDib() {
-    std::string header = LE(40, 4) + LE(3, 4) + LE(2, 4) + LE(1, 2) + LE(24, 2) + std::string(24, '\0');
+    std::string header =
+        LE(40, 4) + LE(3, 4) + LE(2, 4) + LE(1, 2) + LE(24, 2) + std::string(24, '\0');
     std::string rows;
     for (int y = 0; y < 2; ++y) {
-        for (int x = 0; x < 3; ++x) rows += {static_cast<char>(10 * x), static_cast<char>(100 + y), '\x7f'};
+        for (int x = 0; x < 3; ++x)
+            rows += {static_cast<char>(10 * x), static_cast<char>(100 + y), '\x7f'};
         rows += std::string(3, '\0');
     }
     return {header, rows};
@@ -557,9 +560,9 @@ TEST_F(PortableClipboardTest, BitmapsAreStoredAsPixelsAndOfferedAsDibs) {
     {
         PortablePlatform p(location_);
         const DcHandle screen = p.GetScreenDC();
-        const BitmapHandle bitmap =
-            p.CreateDIBitmap(screen, reinterpret_cast<const std::uint8_t*>(header.data()), header.size(),
-                             reinterpret_cast<const std::uint8_t*>(rows.data()), rows.size());
+        const BitmapHandle bitmap = p.CreateDIBitmap(
+            screen, reinterpret_cast<const std::uint8_t*>(header.data()), header.size(),
+            reinterpret_cast<const std::uint8_t*>(rows.data()), rows.size());
         p.ReleaseScreenDC(screen);
         ASSERT_NE(bitmap, BitmapHandle::None);
         ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
@@ -571,7 +574,8 @@ TEST_F(PortableClipboardTest, BitmapsAreStoredAsPixelsAndOfferedAsDibs) {
     EXPECT_TRUE(p.IsClipboardFormatAvailable(CF_DIBV5));
     ASSERT_TRUE(p.OpenClipboard());
     std::vector<FormatId> listed;
-    for (FormatId id = p.EnumClipboardFormats(0); id != 0 && listed.size() < 10; id = p.EnumClipboardFormats(id)) {
+    for (FormatId id = p.EnumClipboardFormats(0); id != 0 && listed.size() < 10;
+         id = p.EnumClipboardFormats(id)) {
         listed.push_back(id);
     }
     EXPECT_EQ(listed, (std::vector<FormatId>{CF_TEXT, CF_BITMAP, CF_DIB, CF_DIBV5}));
@@ -589,10 +593,14 @@ TEST_F(PortableClipboardTest, BitmapsAreStoredAsPixelsAndOfferedAsDibs) {
     info.replace(20, 4, LE(rows.size(), 4));
     std::string out(rows.size(), '\xcc');
     const DcHandle dc = p.CreateCompatibleDC();
-    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(), reinterpret_cast<std::uint8_t*>(info.data()), info.size()), 2);
+    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(),
+                          reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+              2);
     EXPECT_EQ(out, rows);
     info.replace(14, 2, LE(8, 2));
-    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(), reinterpret_cast<std::uint8_t*>(info.data()), info.size()), 0)
+    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(),
+                          reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+              0)
         << "only 24 and 32-bit reads";
     p.DeleteDC(dc);
 
@@ -612,7 +620,8 @@ TEST_F(PortableClipboardTest, DamagedBitmapGivesNoHandle) {
     // A bitmap entry whose size disagrees with its pixel count.
     Place(location_, {});
     std::filesystem::create_directories(location_);
-    WriteBytes(location_ + "/contents", EncodeContents({{CF_BITMAP, LE(3, 4) + LE(2, 4) + std::string(20, 'x')}}));
+    WriteBytes(location_ + "/contents",
+               EncodeContents({{CF_BITMAP, LE(3, 4) + LE(2, 4) + std::string(20, 'x')}}));
     PortablePlatform p(location_);
     ASSERT_TRUE(p.OpenClipboard());
     EXPECT_EQ(p.EnumClipboardFormats(0), FormatId{CF_BITMAP});

@@ -118,7 +118,8 @@ int FakePlatform::GetClipboardFormatNameA(FormatId id, char* buffer, int bufferS
 
 bool FakePlatform::IsClipboardFormatAvailable(FormatId id) {
     if (Fails(Op::IsClipboardFormatAvailable)) return false;
-    return std::any_of(clipboard_.begin(), clipboard_.end(), [id](const Item& i) { return i.id == id; });
+    return std::any_of(clipboard_.begin(), clipboard_.end(),
+                       [id](const Item& i) { return i.id == id; });
 }
 
 DataHandle FakePlatform::GetClipboardData(FormatId id) {
@@ -185,17 +186,20 @@ DcHandle FakePlatform::GetScreenDC() {
 void FakePlatform::ReleaseScreenDC(DcHandle) { --liveDcs; }
 
 // Fills the pixels and the colour table with a recognisable pattern.
-int FakePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t, std::uint32_t scanLines,
-                            void* bits, std::uint8_t* info, std::size_t infoSize) {
-    if (Fails(Op::GetDIBits) || dc == DcHandle::None || !bitmaps_.contains(static_cast<std::uintptr_t>(bitmap)) ||
-        infoSize < kInfoHeaderSize) {
+int FakePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t,
+                            std::uint32_t scanLines, void* bits, std::uint8_t* info,
+                            std::size_t infoSize) {
+    if (Fails(Op::GetDIBits) || dc == DcHandle::None ||
+        !bitmaps_.contains(static_cast<std::uintptr_t>(bitmap)) || infoSize < kInfoHeaderSize) {
         return 0;
     }
     const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
     auto* out = static_cast<std::uint8_t*>(bits);
-    for (std::uint32_t i = 0; i < header.biSizeImage; ++i) out[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    for (std::uint32_t i = 0; i < header.biSizeImage; ++i)
+        out[i] = static_cast<std::uint8_t>(i * 7 + 3);
     if (header.biBitCount <= 8) {
-        const std::size_t entries = std::min<std::size_t>(header.biClrUsed, (infoSize - kInfoHeaderSize) / 4);
+        const std::size_t entries =
+            std::min<std::size_t>(header.biClrUsed, (infoSize - kInfoHeaderSize) / 4);
         for (std::size_t i = 0; i < entries * 4; ++i) {
             info[kInfoHeaderSize + i] = static_cast<std::uint8_t>(i * 13 + 1);
         }
@@ -205,22 +209,29 @@ int FakePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t, std
 }
 
 // Models a screen of 32 bits per pixel.
-BitmapHandle FakePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info, std::size_t infoSize,
-                                          const std::uint8_t* bits, std::size_t bitsSize) {
-    if (Fails(Op::CreateDIBitmap) || dc == DcHandle::None || infoSize < kInfoHeaderSize) return BitmapHandle::None;
+BitmapHandle FakePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info,
+                                          std::size_t infoSize, const std::uint8_t* bits,
+                                          std::size_t bitsSize) {
+    if (Fails(Op::CreateDIBitmap) || dc == DcHandle::None || infoSize < kInfoHeaderSize)
+        return BitmapHandle::None;
     const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
     FakeBitmap bitmap;
-    bitmap.description = {header.biWidth, static_cast<std::int32_t>(std::llabs(std::int64_t{header.biHeight})), 1, 32};
+    bitmap.description = {header.biWidth,
+                          static_cast<std::int32_t>(std::llabs(std::int64_t{header.biHeight})), 1,
+                          32};
     bitmap.header.assign(info, info + infoSize);
     bitmap.bits.assign(bits, bits + bitsSize);
     return NewBitmap(std::move(bitmap));
 }
 
-void FakePlatform::DeleteObject(BitmapHandle bitmap) { bitmaps_.erase(static_cast<std::uintptr_t>(bitmap)); }
+void FakePlatform::DeleteObject(BitmapHandle bitmap) {
+    bitmaps_.erase(static_cast<std::uintptr_t>(bitmap));
+}
 
 FileHandle FakePlatform::OpenFileForReading(const char* path) {
     const auto it = files.find(path);
-    if (Fails(Op::OpenFileForReading) || it == files.end() || it->second.directory) return FileHandle::None;
+    if (Fails(Op::OpenFileForReading) || it == files.end() || it->second.directory)
+        return FileHandle::None;
     const std::uintptr_t handle = nextFile_++;
     openFiles_[handle] = {path, 0, false};
     return static_cast<FileHandle>(handle);
@@ -240,14 +251,16 @@ bool FakePlatform::ReadFile(FileHandle file, void* buffer, std::size_t count, st
     const Bytes& bytes = files[it->second.path].bytes;
     const std::size_t start = std::min(it->second.position, bytes.size());
     got = std::min(count, bytes.size() - start);
-    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start), got, static_cast<std::uint8_t*>(buffer));
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start), got,
+                static_cast<std::uint8_t*>(buffer));
     it->second.position = start + got;
     return true;
 }
 
 FileHandle FakePlatform::CreateFileForWriting(const char* path) {
     const auto it = files.find(path);
-    if (Fails(Op::CreateFileForWriting) || *path == '\0' || (it != files.end() && it->second.directory)) {
+    if (Fails(Op::CreateFileForWriting) || *path == '\0' ||
+        (it != files.end() && it->second.directory)) {
         return FileHandle::None;
     }
     files[path] = FakeFile{};
@@ -256,7 +269,8 @@ FileHandle FakePlatform::CreateFileForWriting(const char* path) {
     return static_cast<FileHandle>(handle);
 }
 
-bool FakePlatform::WriteFile(FileHandle file, const void* data, std::size_t count, std::size_t& written) {
+bool FakePlatform::WriteFile(FileHandle file, const void* data, std::size_t count,
+                             std::size_t& written) {
     written = 0;
     const auto it = openFiles_.find(static_cast<std::uintptr_t>(file));
     if (Fails(Op::WriteFile) || it == openFiles_.end() || !it->second.writing) return false;

@@ -108,8 +108,9 @@ public:
     void DeleteDC(DcHandle dc) override;
     DcHandle GetScreenDC() override;
     void ReleaseScreenDC(DcHandle dc) override;
-    int GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan, std::uint32_t scanLines,
-                  void* bits, std::uint8_t* info, std::size_t infoSize) override;
+    int GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                  std::uint32_t scanLines, void* bits, std::uint8_t* info,
+                  std::size_t infoSize) override;
     BitmapHandle CreateDIBitmap(DcHandle dc, const std::uint8_t* info, std::size_t infoSize,
                                 const std::uint8_t* bits, std::size_t bitsSize) override;
     void DeleteObject(BitmapHandle bitmap) override;
@@ -117,7 +118,8 @@ public:
     bool GetFileLength(FileHandle file, std::uint64_t& length) override;
     bool ReadFile(FileHandle file, void* buffer, std::size_t count, std::size_t& got) override;
     FileHandle CreateFileForWriting(const char* path) override;
-    bool WriteFile(FileHandle file, const void* data, std::size_t count, std::size_t& written) override;
+    bool WriteFile(FileHandle file, const void* data, std::size_t count,
+                   std::size_t& written) override;
     bool CloseFile(FileHandle file) override;
 
     int liveDcs = 0;

@@ -16,10 +16,14 @@ using testing::Bytes;
 using testing::FakePlatform;
 using testing::Op;
 
-const std::string kGetOk = "\n\nClipboard Contents were Successfully copied into the \"out.bin\" File\n";
-const std::string kGetFail = "\n\n * Couldn't able to transfer the contents of clipboard into \"out.bin\" file. * \n";
-const std::string kPutOk = "\n\n\"in.bin\" File contents were Successfully copied into the Clipboard.\n";
-const std::string kPutFail = "\n\n * Couldn't able to transfer the contents of \"in.bin\" file into Clipboard. * \n";
+const std::string kGetOk =
+    "\n\nClipboard Contents were Successfully copied into the \"out.bin\" File\n";
+const std::string kGetFail =
+    "\n\n * Couldn't able to transfer the contents of clipboard into \"out.bin\" file. * \n";
+const std::string kPutOk =
+    "\n\n\"in.bin\" File contents were Successfully copied into the Clipboard.\n";
+const std::string kPutFail =
+    "\n\n * Couldn't able to transfer the contents of \"in.bin\" file into Clipboard. * \n";
 
 int Command(FakePlatform& platform, const char* keyword, const char* format, const char* path) {
     return DispatchCommand(platform, keyword, format, path);
@@ -47,7 +51,8 @@ TEST(GetData, WritesTheWholeBlockUnchanged) {
 
 TEST(GetData, MatchingFollowsTheClipboardOrder) {
     const std::vector<std::pair<const char*, FormatId>> cases = {
-        {"CF_L", CF_LOCALE}, {"CF_", CF_LOCALE}, {"cf_unicode", CF_UNICODETEXT}, {"NULL", 0xC321}, {"html", 0},
+        {"CF_L", CF_LOCALE}, {"CF_", CF_LOCALE}, {"cf_unicode", CF_UNICODETEXT},
+        {"NULL", 0xC321},    {"html", 0},
     };
     for (const auto& [name, expected] : cases) {
         FakePlatform platform;
@@ -86,7 +91,8 @@ TEST(GetData, MissingFormatLeavesThePathAlone) {
     platform.Place(CF_TEXT, {1});
     platform.files["out.bin"].bytes = {7};
     Command(platform, "GETDATA", "CF_TEXTX", "out.bin");
-    EXPECT_EQ(platform.output, "\n ! Specified Format \"CF_TEXTX\" is not available on the Clipboard. ! \n");
+    EXPECT_EQ(platform.output,
+              "\n ! Specified Format \"CF_TEXTX\" is not available on the Clipboard. ! \n");
     EXPECT_EQ(platform.files["out.bin"].bytes, Bytes{7});
 }
 
@@ -100,7 +106,8 @@ struct FailureCase {
 TEST(GetData, EachFailurePointPrintsItsMessageAndTheSummary) {
     const std::vector<FailureCase> cases = {
         {"busy clipboard", [](FakePlatform& p) { p.failOnCall[Op::OpenClipboard] = 1; },
-         "\n * Unable to open the Clipboard. * \n\n ! Specified Format \"CF_TEXT\" is not available on the Clipboard. ! \n",
+         "\n * Unable to open the Clipboard. * \n\n ! Specified Format \"CF_TEXT\" is not "
+         "available on the Clipboard. ! \n",
          false},
         {"not available", [](FakePlatform& p) { p.failing.insert(Op::IsClipboardFormatAvailable); },
          "\n * Clipboard doesn't contain the data of specified format. *\n" + kGetFail, false},
@@ -144,8 +151,8 @@ TEST(GetData, DirectoryAsPathFailsToOpen) {
 TEST(PutData, PlacesTheFileBytesAloneUnderTheSelectedFormat) {
     const Bytes data = {'t', 'e', 'x', 't', 0, 0x80};
     const std::vector<std::pair<const char*, FormatId>> cases = {
-        {"CF_TEXT", CF_TEXT}, {"cf_unicodetext", CF_UNICODETEXT}, {"CF_DSPTEXT", CF_DSPTEXT}, {"", CF_TEXT},
-        {"cf_dspenh", CF_DSPENHMETAFILE},
+        {"CF_TEXT", CF_TEXT}, {"cf_unicodetext", CF_UNICODETEXT}, {"CF_DSPTEXT", CF_DSPTEXT},
+        {"", CF_TEXT},        {"cf_dspenh", CF_DSPENHMETAFILE},
     };
     for (const auto& [name, id] : cases) {
         FakePlatform platform;
@@ -218,7 +225,8 @@ TEST(PutData, RefusedPlacementIsAFailureAndTheBlockIsFreed) {
     platform.files["in.bin"].bytes = {1, 2, 3};
     platform.failing.insert(Op::SetClipboardData);
     Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
-    EXPECT_EQ(platform.output, "\n * Couldn't able to place the data on the Clipboard. * \n" + kPutFail);
+    EXPECT_EQ(platform.output,
+              "\n * Couldn't able to place the data on the Clipboard. * \n" + kPutFail);
     EXPECT_EQ(platform.LiveMemoryBlocks(), 0U);
     ExpectBalanced(platform);
 }
@@ -228,7 +236,8 @@ TEST(PutData, FailedCommitOfTheClipboardIsAFailure) {
     platform.files["in.bin"].bytes = {1};
     platform.failing.insert(Op::CloseClipboard);
     Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
-    EXPECT_EQ(platform.output, "\n * Couldn't able to place the data on the Clipboard. * \n" + kPutFail);
+    EXPECT_EQ(platform.output,
+              "\n * Couldn't able to place the data on the Clipboard. * \n" + kPutFail);
 }
 
 TEST(PutData, FileCloseErrorFailsButTheDataStays) {
@@ -236,13 +245,15 @@ TEST(PutData, FileCloseErrorFailsButTheDataStays) {
     platform.files["in.bin"].bytes = {1};
     platform.failing.insert(Op::CloseFile);
     Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
-    EXPECT_EQ(platform.output, "\n * Error while reading the bits from Global Memory. * \n" + kPutFail);
+    EXPECT_EQ(platform.output,
+              "\n * Error while reading the bits from Global Memory. * \n" + kPutFail);
     EXPECT_EQ(platform.DataOf(CF_TEXT), Bytes{1});
 }
 
 // ------------------------------------------------------------- bitmap export
 
-const std::string kBmpFail = "\n\n * Couldn't able to transfer the contents of clipboard into \"out.bmp\" file. * \n";
+const std::string kBmpFail =
+    "\n\n * Couldn't able to transfer the contents of clipboard into \"out.bmp\" file. * \n";
 
 struct ExportCase {
     BitmapDescription description;
@@ -252,7 +263,7 @@ struct ExportCase {
 
 TEST(BitmapExport, WritesHeadersTableAndPixelsAtEveryDepth) {
     const std::vector<ExportCase> cases = {
-        {{3, 2, 1, 1}, 2, 8},       {{5, 3, 1, 4}, 16, 12},    {{10, 10, 1, 8}, 256, 120},
+        {{3, 2, 1, 1}, 2, 8},       {{5, 3, 1, 4}, 16, 12},   {{10, 10, 1, 8}, 256, 120},
         {{4, 3, 1, 16}, 65536, 24}, {{10, 5, 1, 24}, 0, 160}, {{7, 2, 1, 32}, 0, 56},
     };
     for (const auto& c : cases) {
@@ -261,13 +272,17 @@ TEST(BitmapExport, WritesHeadersTableAndPixelsAtEveryDepth) {
             platform.PlaceBitmap(c.description);
             platform.Place(CF_DIB, {0xD1, 0xB0});
             platform.Place(CF_DIBV5, {0xD5});
-            SCOPED_TRACE(::testing::Message() << c.description.bitsPerPixel << " bits via " << name);
+            SCOPED_TRACE(::testing::Message()
+                         << c.description.bitsPerPixel << " bits via " << name);
             EXPECT_EQ(Command(platform, "GETDATA", name, "out.bmp"), 0);
-            EXPECT_EQ(platform.output, "\n\nClipboard Contents were Successfully copied into the \"out.bmp\" File\n");
+            EXPECT_EQ(
+                platform.output,
+                "\n\nClipboard Contents were Successfully copied into the \"out.bmp\" File\n");
             const Bytes& file = platform.files["out.bmp"].bytes;
             const std::size_t offBits = 54 + 4 * std::size_t{c.clrUsed};
             ASSERT_EQ(file.size(), offBits + c.sizeImage);
-            EXPECT_EQ(ReadFileHeader(std::span<const std::uint8_t, 14>(file.data(), 14)).bfOffBits, offBits);
+            EXPECT_EQ(ReadFileHeader(std::span<const std::uint8_t, 14>(file.data(), 14)).bfOffBits,
+                      offBits);
             const BITMAPINFOHEADER info = ReadInfoHeader(std::span(file).subspan(14));
             EXPECT_EQ(info.biClrUsed, c.clrUsed);
             EXPECT_EQ(info.biBitCount, c.description.bitsPerPixel);
@@ -288,7 +303,9 @@ TEST(BitmapExport, WritesHeadersTableAndPixelsAtEveryDepth) {
 TEST(BitmapExport, EachFailurePointPrintsItsMessage) {
     const std::vector<FailureCase> cases = {
         {"not available", [](FakePlatform& p) { p.failing.insert(Op::IsClipboardFormatAvailable); },
-         "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to clipboard. *\n" + kBmpFail,
+         "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to "
+         "clipboard. *\n" +
+             kBmpFail,
          false},
         {"open", [](FakePlatform& p) { p.failOnCall[Op::OpenClipboard] = 2; },
          "\n * Error while opening the Clipboard. * \n" + kBmpFail, false},
@@ -299,21 +316,29 @@ TEST(BitmapExport, EachFailurePointPrintsItsMessage) {
         {"no memory dc", [](FakePlatform& p) { p.failing.insert(Op::CreateCompatibleDC); },
          "\nError while gathering DIB bits.\n" + kBmpFail, false},
         {"read grows biSizeImage",
-         [](FakePlatform& p) { p.afterGetDIBits = [](std::uint8_t* info, std::size_t) { info[20] = 0xFF; }; },
+         [](FakePlatform& p) {
+             p.afterGetDIBits = [](std::uint8_t* info, std::size_t) { info[20] = 0xFF; };
+         },
          "\nError while gathering DIB bits.\n" + kBmpFail, false},
         {"read grows biClrUsed",
-         [](FakePlatform& p) { p.afterGetDIBits = [](std::uint8_t* info, std::size_t) { info[34] = 1; }; },
+         [](FakePlatform& p) {
+             p.afterGetDIBits = [](std::uint8_t* info, std::size_t) { info[34] = 1; };
+         },
          "\nError while gathering DIB bits.\n" + kBmpFail, false},
         {"create", [](FakePlatform& p) { p.failing.insert(Op::CreateFileForWriting); },
          "\n * Error while Creating the \"out.bmp\" File. * \n" + kBmpFail, false},
         {"file header", [](FakePlatform& p) { p.failOnCall[Op::WriteFile] = 1; },
-         "\n * Error while Writing BITMAPFILEHEADER into the \"out.bmp\" file. * \n" + kBmpFail, true},
+         "\n * Error while Writing BITMAPFILEHEADER into the \"out.bmp\" file. * \n" + kBmpFail,
+         true},
         {"info header", [](FakePlatform& p) { p.failOnCall[Op::WriteFile] = 2; },
-         "\n * Error while writing the BITMAPINFOHEADER into the \"out.bmp\" file. * \n" + kBmpFail, true},
+         "\n * Error while writing the BITMAPINFOHEADER into the \"out.bmp\" file. * \n" + kBmpFail,
+         true},
         {"pixels", [](FakePlatform& p) { p.failOnCall[Op::WriteFile] = 3; },
-         "\n * Error while writing the color indices into the \"out.bmp\" file. * \n" + kBmpFail, true},
+         "\n * Error while writing the color indices into the \"out.bmp\" file. * \n" + kBmpFail,
+         true},
         {"short write", [](FakePlatform& p) { p.writeLimit = 10; },
-         "\n * Error while Writing BITMAPFILEHEADER into the \"out.bmp\" file. * \n" + kBmpFail, true},
+         "\n * Error while Writing BITMAPFILEHEADER into the \"out.bmp\" file. * \n" + kBmpFail,
+         true},
         {"close", [](FakePlatform& p) { p.failing.insert(Op::CloseFile); },
          "\n * Error while Closing the file handle. * \n" + kBmpFail, true},
     };
@@ -334,12 +359,15 @@ TEST(BitmapExport, TableFilledButReportedAsZeroStillGoesIntoTheFile) {
     // Some platforms fill the whole table of a palette bitmap yet leave biClrUsed 0.
     FakePlatform platform;
     platform.PlaceBitmap({4, 2, 1, 8});
-    platform.afterGetDIBits = [](std::uint8_t* info, std::size_t size) { WriteU32({info, size}, 32, 0); };
+    platform.afterGetDIBits = [](std::uint8_t* info, std::size_t size) {
+        WriteU32({info, size}, 32, 0);
+    };
     Command(platform, "GETDATA", "CF_BITMAP", "out.bmp");
     const Bytes& file = platform.files["out.bmp"].bytes;
     ASSERT_EQ(file.size(), 54U + 4 * 256 + 8);
     EXPECT_EQ(ReadInfoHeader(std::span(file).subspan(14)).biClrUsed, 256U);
-    EXPECT_EQ(ReadFileHeader(std::span<const std::uint8_t, 14>(file.data(), 14)).bfOffBits, 54U + 4 * 256);
+    EXPECT_EQ(ReadFileHeader(std::span<const std::uint8_t, 14>(file.data(), 14)).bfOffBits,
+              54U + 4 * 256);
 }
 
 TEST(BitmapExport, ExistingFileIsUntouchedUntilThePixelsAreRead) {
@@ -365,7 +393,8 @@ TEST(BitmapExport, TooLargeForTheFormatFailsBeforeAllocating) {
     platform.PlaceBitmap({70000, 70000, 1, 32});
     Command(platform, "GETDATA", "CF_BITMAP", "out.bmp");
     EXPECT_EQ(platform.output,
-              "\n * The bitmap on the Clipboard is too large to be written as a BMP file. * \n" + kBmpFail);
+              "\n * The bitmap on the Clipboard is too large to be written as a BMP file. * \n" +
+                  kBmpFail);
     EXPECT_EQ(platform.calls[Op::GlobalAlloc], 0);
     ExpectBalanced(platform);
 }
@@ -374,7 +403,9 @@ TEST(BitmapExport, ReadsEveryScanLinePastSixteenBits) {
     FakePlatform platform;
     platform.PlaceBitmap({1, 70000, 1, 32});
     std::uint32_t lines = 0;
-    platform.afterGetDIBits = [&](std::uint8_t* info, std::size_t) { lines = ReadU32({info, 40}, 8); };
+    platform.afterGetDIBits = [&](std::uint8_t* info, std::size_t) {
+        lines = ReadU32({info, 40}, 8);
+    };
     Command(platform, "GETDATA", "CF_BITMAP", "out.bmp");
     EXPECT_EQ(lines, 70000U);
     EXPECT_EQ(platform.files["out.bmp"].bytes.size(), 54U + 4 * 70000);
@@ -382,8 +413,10 @@ TEST(BitmapExport, ReadsEveryScanLinePastSixteenBits) {
 
 // ------------------------------------------------------------- bitmap import
 
-const std::string kBmpPutOk = "\n\n\"in.bmp\" File contents were Successfully copied into the Clipboard.\n";
-const std::string kBmpPutFail = "\n\n * Couldn't able to transfer the contents of \"in.bmp\" file into Clipboard. * \n";
+const std::string kBmpPutOk =
+    "\n\n\"in.bmp\" File contents were Successfully copied into the Clipboard.\n";
+const std::string kBmpPutFail =
+    "\n\n * Couldn't able to transfer the contents of \"in.bmp\" file into Clipboard. * \n";
 
 Bytes BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t clrUsed) {
     const std::uint32_t entries = bits <= 8 ? (clrUsed != 0 ? clrUsed : 1U << bits) : clrUsed;
@@ -445,24 +478,35 @@ TEST(BitmapImport, EachFailurePointLeavesTheClipboardAsItWas) {
     truncated.resize(truncated.size() - 1);
     const std::vector<std::pair<FailureCase, Bytes>> cases = {
         {{"missing", [](FakePlatform& p) { p.files.erase("in.bmp"); },
-          "\n * Error while reading the \"in.bmp\" file * \n", false}, {}},
-        {{"short", nullptr, "\n * Error while gathering the bits from the \"in.bmp\" file. * \n", false},
+          "\n * Error while reading the \"in.bmp\" file * \n", false},
+         {}},
+        {{"short", nullptr, "\n * Error while gathering the bits from the \"in.bmp\" file. * \n",
+          false},
          Bytes{'B', 'M', 1, 2, 3}},
-        {{"not a bitmap", nullptr, "\n * Image is not a bitmap.\nPlease load a .BMP file. * \n", false}, notBmp},
-        {{"truncated", nullptr, "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
+        {{"not a bitmap", nullptr, "\n * Image is not a bitmap.\nPlease load a .BMP file. * \n",
+          false},
+         notBmp},
+        {{"truncated", nullptr,
+          "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
          truncated},
-        {{"header only", nullptr, "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
+        {{"header only", nullptr,
+          "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
          Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {{"alloc", [](FakePlatform& p) { p.failing.insert(Op::GlobalAlloc); },
-          "\n * Error while allocating the Global Memory. * \n", false}, {}},
+          "\n * Error while allocating the Global Memory. * \n", false},
+         {}},
         {{"read", [](FakePlatform& p) { p.failOnCall[Op::ReadFile] = 2; },
-          "\n * Error while reading the bits from Global Memory. * \n", false}, {}},
+          "\n * Error while reading the bits from Global Memory. * \n", false},
+         {}},
         {{"refused header", [](FakePlatform& p) { p.failing.insert(Op::CreateDIBitmap); },
-          "\n * Error while creating the bitmap from the \"in.bmp\" file. * \n", false}, {}},
+          "\n * Error while creating the bitmap from the \"in.bmp\" file. * \n", false},
+         {}},
         {{"open", [](FakePlatform& p) { p.failing.insert(Op::OpenClipboard); },
-          "\n * Couldn't able to open the Clipboard. * \n", false}, {}},
+          "\n * Couldn't able to open the Clipboard. * \n", false},
+         {}},
         {{"empty", [](FakePlatform& p) { p.failing.insert(Op::EmptyClipboard); },
-          "\n * Couldn't able to Clear the Clipboard Contents. * \n", false}, {}},
+          "\n * Couldn't able to Clear the Clipboard Contents. * \n", false},
+         {}},
     };
     for (const auto& [c, bytes] : cases) {
         FakePlatform platform;
@@ -483,7 +527,8 @@ TEST(BitmapImport, RefusedPlacementDeletesTheBitmap) {
     platform.files["in.bmp"].bytes = BmpFile(3, 3, 32, 0);
     platform.failing.insert(Op::SetClipboardData);
     Command(platform, "PUTDATA", "CF_DIB", "in.bmp");
-    EXPECT_EQ(platform.output, "\n * Couldn't able to place the data on the Clipboard. * \n" + kBmpPutFail);
+    EXPECT_EQ(platform.output,
+              "\n * Couldn't able to place the data on the Clipboard. * \n" + kBmpPutFail);
     EXPECT_EQ(platform.LiveBitmaps(), 0U);
     ExpectBalanced(platform);
 }

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake ninja-build g++ libgtest-dev libgmock-dev
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
-    wine64 xvfb xclip imagemagick util-linux
+    wine64 xvfb xclip imagemagick util-linux clang-format clang-tidy
     binutils-mingw-w64-i686 dpkg-dev file man-db groff-base mandoc
     clang-14 libclang-rt-14-dev inotify-tools
 )
@@ -29,6 +29,9 @@ for preset in host host-asan mingw-x64 mingw-x86; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
+
+# Formatting and clang-tidy over the tree.
+tools/check-style.sh
 
 # The manual page lists every message; the packages are built, the Windows
 # executables import only system DLLs, and the .deb installs and runs.

@@ -136,7 +136,8 @@ std::optional<InfoBlock> BuildBitmapInfo(const BitmapDescription& description) {
     h.biClrUsed = entries;
     // Wraps like the signed 32-bit arithmetic of the format's own rule; callers
     // check BitmapImageSize first for bitmaps too large for it.
-    const std::int64_t rowBytes = ((std::int64_t{description.width} * depth + 31) & ~std::int64_t{31}) / 8;
+    const std::int64_t rowBytes =
+        ((std::int64_t{description.width} * depth + 31) & ~std::int64_t{31}) / 8;
     h.biSizeImage = static_cast<std::uint32_t>(rowBytes * description.height);
     WriteInfoHeader(h, block.span());
     return block;
@@ -147,7 +148,8 @@ std::optional<BITMAPFILEHEADER> BuildFileHeader(const InfoBlock& infoBlock) {
         return std::nullopt;
     }
     const BITMAPINFOHEADER info = ReadInfoHeader(infoBlock.span());
-    const std::uint64_t offBits = std::uint64_t{kFileHeaderSize} + info.biSize + std::uint64_t{4} * info.biClrUsed;
+    const std::uint64_t offBits =
+        std::uint64_t{kFileHeaderSize} + info.biSize + std::uint64_t{4} * info.biClrUsed;
     const std::uint64_t size = offBits + info.biSizeImage;
     if (size > std::numeric_limits<std::uint32_t>::max()) {
         return std::nullopt;
@@ -162,7 +164,8 @@ std::optional<BITMAPFILEHEADER> BuildFileHeader(const InfoBlock& infoBlock) {
 std::uint64_t FindPixelOffset(std::span<const std::uint8_t> infoBlock) {
     const BITMAPINFOHEADER info = ReadInfoHeader(infoBlock);
     if (info.biBitCount <= 8) {
-        const std::uint64_t entries = info.biClrUsed != 0 ? info.biClrUsed : (std::uint64_t{1} << info.biBitCount);
+        const std::uint64_t entries =
+            info.biClrUsed != 0 ? info.biClrUsed : (std::uint64_t{1} << info.biBitCount);
         return kInfoHeaderSize + 4 * entries;
     }
     std::uint64_t offset = kInfoHeaderSize + std::uint64_t{4} * info.biClrUsed;
@@ -183,7 +186,8 @@ bool IsKnownInfoHeaderSize(std::uint32_t size) {
 }
 
 // Bytes of uncompressed pixel rows, or none when they exceed limit.
-std::optional<std::uint64_t> UncompressedImageSize(const BITMAPINFOHEADER& info, std::uint64_t limit) {
+std::optional<std::uint64_t> UncompressedImageSize(const BITMAPINFOHEADER& info,
+                                                   std::uint64_t limit) {
     const std::uint64_t width = static_cast<std::uint64_t>(std::llabs(std::int64_t{info.biWidth}));
     const std::uint64_t rows = static_cast<std::uint64_t>(std::llabs(std::int64_t{info.biHeight}));
     const std::uint64_t rowBytes = ((width * info.biBitCount + 31) & ~std::uint64_t{31}) / 8;
@@ -201,16 +205,17 @@ std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> in
         return std::nullopt;
     }
     const BITMAPINFOHEADER info = ReadInfoHeader(infoBlock);
-    if (!IsKnownInfoHeaderSize(info.biSize) || info.biSize > infoBlock.size() || info.biWidth == 0 ||
-        info.biHeight == 0 || info.biBitCount > 32) {
+    if (!IsKnownInfoHeaderSize(info.biSize) || info.biSize > infoBlock.size() ||
+        info.biWidth == 0 || info.biHeight == 0 || info.biBitCount > 32) {
         return std::nullopt;
     }
     std::uint64_t computed = 0;
     if (info.biSize == kInfoHeaderSize) {
         computed = FindPixelOffset(infoBlock);
     } else {
-        const std::uint64_t entries =
-            (info.biBitCount <= 8 && info.biClrUsed == 0) ? (std::uint64_t{1} << info.biBitCount) : info.biClrUsed;
+        const std::uint64_t entries = (info.biBitCount <= 8 && info.biClrUsed == 0)
+                                          ? (std::uint64_t{1} << info.biBitCount)
+                                          : info.biClrUsed;
         computed = info.biSize + 4 * entries;
     }
     const std::uint64_t available = infoBlock.size();

@@ -44,18 +44,22 @@ struct Masks {
     Channel red, green, blue, alpha;
 };
 
-std::uint32_t ReadBits(std::span<const std::uint8_t> row, std::uint64_t x, std::uint16_t bits) {
+std::uint32_t ReadBits(std::span<const std::uint8_t> row, std::size_t x, std::uint16_t bits) {
     switch (bits) {
         case 1: return (row[x / 8] >> (7 - x % 8)) & 1U;
         case 4: return (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xFU;
         case 8: return row[x];
         case 16: return ReadU16(row, x * 2);
-        case 24: return row[x * 3] | (row[x * 3 + 1] << 8) | (static_cast<std::uint32_t>(row[x * 3 + 2]) << 16);
+        case 24:
+            return row[x * 3] | (row[x * 3 + 1] << 8) |
+                   (static_cast<std::uint32_t>(row[x * 3 + 2]) << 16);
         default: return ReadU32(row, x * 4);
     }
 }
 
-std::uint64_t RowStride(std::uint64_t width, std::uint32_t bits) { return ((width * bits + 31) / 32) * 4; }
+std::uint64_t RowStride(std::uint64_t width, std::uint32_t bits) {
+    return ((width * bits + 31) / 32) * 4;
+}
 
 bool IsKnownHeader(std::uint32_t size) {
     return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
@@ -104,8 +108,10 @@ void DecodeWholeByteRow(const std::uint8_t* in, std::uint8_t* out, std::size_t w
 // every byte itself, as DecodeDib does.
 std::optional<DeviceBitmap> Allocate(std::int32_t width, std::int32_t height, bool zeroFilled) {
     if (width <= 0 || height <= 0) return std::nullopt;
-    const std::uint64_t bytes = std::uint64_t{4} * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
-    if (bytes > std::numeric_limits<std::size_t>::max() || bytes > std::numeric_limits<std::uint32_t>::max()) {
+    const std::uint64_t bytes =
+        std::uint64_t{4} * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height);
+    // Within 32 bits, so it also fits the 32-bit build's size_t.
+    if (bytes > std::numeric_limits<std::uint32_t>::max()) {
         return std::nullopt;
     }
     DeviceBitmap bitmap;
@@ -124,7 +130,8 @@ std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_
     return Allocate(width, height, true);
 }
 
-std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits) {
+std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
+                                      std::span<const std::uint8_t> bits) {
     if (info.size() < kInfoHeaderSize) return std::nullopt;
     const BITMAPINFOHEADER h = ReadInfoHeader(info);
     const std::uint16_t depth = h.biBitCount;
@@ -132,9 +139,11 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::s
         h.biHeight == std::numeric_limits<std::int32_t>::min()) {
         return std::nullopt;
     }
-    if (depth != 1 && depth != 4 && depth != 8 && depth != 16 && depth != 24 && depth != 32) return std::nullopt;
+    if (depth != 1 && depth != 4 && depth != 8 && depth != 16 && depth != 24 && depth != 32)
+        return std::nullopt;
     const bool bitfields = h.biCompression == BI_BITFIELDS;
-    if (h.biCompression != BI_RGB && !(bitfields && (depth == 16 || depth == 32))) return std::nullopt;
+    if (h.biCompression != BI_RGB && !(bitfields && (depth == 16 || depth == 32)))
+        return std::nullopt;
 
     Masks masks;
     if (bitfields) {
@@ -156,8 +165,10 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::s
         const std::uint64_t entries = h.biClrUsed != 0 ? h.biClrUsed : (std::uint64_t{1} << depth);
         const std::uint64_t start = h.biSize;
         const std::uint64_t available = info.size() > start ? (info.size() - start) / 4 : 0;
-        palette = info.subspan(static_cast<std::size_t>(start) <= info.size() ? static_cast<std::size_t>(start) : info.size(),
-                               static_cast<std::size_t>((entries < available ? entries : available) * 4));
+        palette = info.subspan(
+            static_cast<std::size_t>(start) <= info.size() ? static_cast<std::size_t>(start)
+                                                           : info.size(),
+            static_cast<std::size_t>((entries < available ? entries : available) * 4));
     }
 
     const bool topDown = h.biHeight < 0;
@@ -167,21 +178,23 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::s
 
     auto bitmap = Allocate(h.biWidth, rows, false);
     if (!bitmap) return std::nullopt;
-    const auto width = static_cast<std::uint64_t>(h.biWidth);
+    const auto width = static_cast<std::size_t>(h.biWidth);
     const int at[4] = {WholeByteOf(masks.blue), WholeByteOf(masks.green), WholeByteOf(masks.red),
                        WholeByteOf(masks.alpha)};
     const bool wholeBytes =
         (depth == 24 || depth == 32) && at[0] != -2 && at[1] != -2 && at[2] != -2 && at[3] != -2;
     for (std::int32_t y = 0; y < rows; ++y) {
-        const auto source = bits.subspan(static_cast<std::size_t>(stride * static_cast<std::uint64_t>(y)),
-                                         static_cast<std::size_t>(stride));
+        const auto source =
+            bits.subspan(static_cast<std::size_t>(stride * static_cast<std::uint64_t>(y)),
+                         static_cast<std::size_t>(stride));
         const std::int32_t targetRow = topDown ? rows - 1 - y : y;
-        std::uint8_t* out = bitmap->pixels.get() + std::size_t{4} * width * static_cast<std::size_t>(targetRow);
+        std::uint8_t* out =
+            bitmap->pixels.get() + std::size_t{4} * width * static_cast<std::size_t>(targetRow);
         if (wholeBytes) {
-            DecodeWholeByteRow(source.data(), out, static_cast<std::size_t>(width), depth, at);
+            DecodeWholeByteRow(source.data(), out, width, depth, at);
             continue;
         }
-        for (std::uint64_t x = 0; x < width; ++x, out += 4) {
+        for (std::size_t x = 0; x < width; ++x, out += 4) {
             const std::uint32_t value = ReadBits(source, x, depth);
             if (depth <= 8) {
                 // An index past the colour table gives black.
@@ -202,8 +215,8 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::s
     return bitmap;
 }
 
-int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info, std::uint32_t startScan,
-                  std::uint32_t scanLines, std::span<std::uint8_t> out) {
+int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info,
+                  std::uint32_t startScan, std::uint32_t scanLines, std::span<std::uint8_t> out) {
     if (info.size() < kInfoHeaderSize || !bitmap.pixels) return 0;
     const BITMAPINFOHEADER h = ReadInfoHeader(info);
     const std::uint16_t depth = h.biBitCount;
@@ -212,7 +225,8 @@ int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info
         return 0;
     }
     if (startScan >= static_cast<std::uint32_t>(bitmap.height)) return 0;
-    const std::uint32_t lines = std::min(scanLines, static_cast<std::uint32_t>(bitmap.height) - startScan);
+    const std::uint32_t lines =
+        std::min(scanLines, static_cast<std::uint32_t>(bitmap.height) - startScan);
     const std::uint64_t stride = RowStride(static_cast<std::uint64_t>(bitmap.width), depth);
     if (lines == 0 || stride * lines > out.size()) return 0;
     const bool topDown = h.biHeight < 0;
@@ -255,7 +269,8 @@ void WritePackedDibHeader(std::int32_t width, std::int32_t height, std::uint32_t
     }
 }
 
-void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize, std::span<std::uint8_t> out) {
+void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize,
+                    std::span<std::uint8_t> out) {
     WritePackedDibHeader(bitmap.width, bitmap.height, headerSize, out);
     std::memcpy(out.data() + headerSize, bitmap.pixels.get(), bitmap.size());
 }

@@ -15,7 +15,9 @@ struct DeviceBitmap {
     std::int32_t height = 0;
     std::unique_ptr<std::uint8_t[]> pixels;
 
-    std::size_t size() const { return std::size_t{4} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height); }
+    std::size_t size() const {
+        return std::size_t{4} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    }
 };
 
 std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_t height);
@@ -24,19 +26,21 @@ std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_
 // device bitmap. Uncompressed 1, 4, 8, 16, 24 and 32-bit images with 40, 52,
 // 56, 108 or 124-byte headers, bottom-up or top-down; none for anything else
 // or when the bytes do not hold what the header describes.
-std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits);
+std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
+                                      std::span<const std::uint8_t> bits);
 
 // Fills out with scan lines [startScan, startScan + scanLines) of the bitmap at
 // the depth and orientation that the info header asks for (24 or 32 bits,
 // rows padded to 4 bytes). Returns the number of lines written, 0 on failure.
-int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info, std::uint32_t startScan,
-                  std::uint32_t scanLines, std::span<std::uint8_t> out);
+int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info,
+                  std::uint32_t startScan, std::uint32_t scanLines, std::span<std::uint8_t> out);
 
 // A packed device-independent bitmap (header then pixels, 32 bits, BI_RGB)
 // of the bitmap, with a 40-byte header or a 124-byte one; the size is
 // PackedDibSize(bitmap, headerSize).
 std::size_t PackedDibSize(const DeviceBitmap& bitmap, std::uint32_t headerSize);
-void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize, std::span<std::uint8_t> out);
+void WritePackedDib(const DeviceBitmap& bitmap, std::uint32_t headerSize,
+                    std::span<std::uint8_t> out);
 // Only the header of such a DIB, for a width x height bitmap.
 void WritePackedDibHeader(std::int32_t width, std::int32_t height, std::uint32_t headerSize,
                           std::span<std::uint8_t> out);

@@ -25,7 +25,8 @@ void ListClipboardFormats(Platform& platform) {
         Print(platform, "\n\nClipboard is Empty.\n\n");
         return;
     }
-    Print(platform, "\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n");
+    Print(platform,
+          "\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n");
     for (const FormatEntry& entry : snapshot.entries) {
         Print(platform, "\n\t%s - [%u]", entry.name.c_str(), static_cast<unsigned>(entry.id));
     }

@@ -458,7 +458,8 @@ void PortablePlatform::UnmapBlocks() {
 
 // CF_BITMAP as a bitmap handle, or CF_DIB / CF_DIBV5 built from it as a packed
 // DIB in a memory block. Either belongs to the clipboard until it is closed.
-DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryList& entries, int fd) {
+DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryList& entries,
+                                           int fd) {
     const int index = portable::FindEntry(entries, CF_BITMAP);
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -482,7 +483,8 @@ DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryLis
         return ToData(handle);
     }
     const std::uint32_t headerSize = id == CF_DIBV5 ? 124 : 40;
-    const std::size_t pixels = 4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    const std::size_t pixels =
+        4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (pixels > SIZE_MAX - headerSize || !portable::Reserve(handedOut_, handedOut_.count + 1)) {
         return DataHandle::None;
     }

@@ -55,7 +55,9 @@ public:
     ~OwnedKernelHandle() { Reset(); }
 
     [[nodiscard]] HANDLE get() const { return handle_; }
-    [[nodiscard]] bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    [[nodiscard]] bool valid() const {
+        return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr;
+    }
     HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
 
 private:
@@ -75,8 +77,7 @@ class InfoBlock {
 public:
     static constexpr std::size_t kCapacity = 2048;
 
-    InfoBlock(const std::uint8_t* info, std::size_t size)
-        : size_(std::min(size, kCapacity)) {
+    InfoBlock(const std::uint8_t* info, std::size_t size) : size_(std::min(size, kCapacity)) {
         std::memcpy(bytes_, info, size_);
     }
     InfoBlock(const InfoBlock&) = delete;
@@ -274,19 +275,16 @@ public:
         if (pixels == 0 || pixels > bitsSize) {
             return BitmapHandle::None;
         }
-        return HandleCast<BitmapHandle>(::CreateDIBitmap(NativeCast<HDC>(dc), block.header(),
-                                                         CBM_INIT, bits, block.info(),
-                                                         DIB_RGB_COLORS));
+        return HandleCast<BitmapHandle>(::CreateDIBitmap(
+            NativeCast<HDC>(dc), block.header(), CBM_INIT, bits, block.info(), DIB_RGB_COLORS));
     }
 
-    void DeleteObject(BitmapHandle bitmap) override {
-        ::DeleteObject(NativeCast<HBITMAP>(bitmap));
-    }
+    void DeleteObject(BitmapHandle bitmap) override { ::DeleteObject(NativeCast<HBITMAP>(bitmap)); }
 
     FileHandle OpenFileForReading(const char* path) override {
-        OwnedKernelHandle file(::CreateFileA(path, GENERIC_READ,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        OwnedKernelHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                             nullptr));
         // Pipes and devices are not files to read a clipboard block from.
         if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
             return FileHandle::None;

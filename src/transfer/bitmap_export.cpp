@@ -75,15 +75,19 @@ bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& info
     }
     const auto headerBytes = WriteFileHeader(*fileHeader);
     if (!WriteAll(platform, file.get(), headerBytes.data(), headerBytes.size())) {
-        Print(platform, "\n * Error while Writing BITMAPFILEHEADER into the \"%s\" file. * \n", path);
+        Print(platform, "\n * Error while Writing BITMAPFILEHEADER into the \"%s\" file. * \n",
+              path);
         return false;
     }
-    if (!WriteAll(platform, file.get(), infoBlock.bytes.get(), kInfoHeaderSize + std::size_t{4} * info.biClrUsed)) {
-        Print(platform, "\n * Error while writing the BITMAPINFOHEADER into the \"%s\" file. * \n", path);
+    if (!WriteAll(platform, file.get(), infoBlock.bytes.get(),
+                  kInfoHeaderSize + std::size_t{4} * info.biClrUsed)) {
+        Print(platform, "\n * Error while writing the BITMAPINFOHEADER into the \"%s\" file. * \n",
+              path);
         return false;
     }
     if (!WriteAll(platform, file.get(), lock.bytes(), info.biSizeImage)) {
-        Print(platform, "\n * Error while writing the color indices into the \"%s\" file. * \n", path);
+        Print(platform, "\n * Error while writing the color indices into the \"%s\" file. * \n",
+              path);
         return false;
     }
     if (!Close(platform, file)) {
@@ -97,7 +101,8 @@ ExportResult ExportBitmapToFile(Platform& platform, const char* path) {
     UniqueMemoryDc deviceContext(platform, platform.CreateCompatibleDC());
     if (!platform.IsClipboardFormatAvailable(CF_BITMAP)) {
         Print(platform,
-              "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to clipboard. *\n");
+              "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to "
+              "clipboard. *\n");
         return ExportResult::Failed;
     }
     OpenClipboardSession clipboard(platform);
@@ -113,7 +118,8 @@ ExportResult ExportBitmapToFile(Platform& platform, const char* path) {
         return ExportResult::EndProcess;
     }
     if (!BitmapImageSize(description)) {
-        Print(platform, "\n * The bitmap on the Clipboard is too large to be written as a BMP file. * \n");
+        Print(platform,
+              "\n * The bitmap on the Clipboard is too large to be written as a BMP file. * \n");
         return ExportResult::Failed;
     }
     auto infoBlock = BuildBitmapInfo(description);

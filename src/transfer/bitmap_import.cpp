@@ -63,7 +63,8 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
     BitmapHandle created = BitmapHandle::None;
     {
         UniqueScreenDc screen(platform, platform.GetScreenDC());
-        created = platform.CreateDIBitmap(screen.get(), bytes, size, bytes + pixels->offset, pixels->size);
+        created = platform.CreateDIBitmap(screen.get(), bytes, size, bytes + pixels->offset,
+                                          pixels->size);
     }
     if (created == BitmapHandle::None) {
         Print(platform, "\n * Error while creating the bitmap from the \"%s\" file. * \n", path);

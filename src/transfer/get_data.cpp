@@ -96,16 +96,16 @@ int RunGetDataCommand(Platform& platform, const char* formatName, const char* pa
     }
     switch (ExportFormatToFile(platform, entry->id, path)) {
         case ExportResult::Succeeded:
-            Print(platform, "\n\nClipboard Contents were Successfully copied into the \"%s\" File\n",
-                  path);
+            Print(platform,
+                  "\n\nClipboard Contents were Successfully copied into the \"%s\" File\n", path);
             return 0;
         case ExportResult::Failed:
-            Print(platform,
-                  "\n\n * Couldn't able to transfer the contents of clipboard into \"%s\" file. * \n",
-                  path);
+            Print(
+                platform,
+                "\n\n * Couldn't able to transfer the contents of clipboard into \"%s\" file. * \n",
+                path);
             return 0;
-        case ExportResult::EndProcess:
-            break;
+        case ExportResult::EndProcess: break;
     }
     return 1;
 }
