@@ -8,19 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=${1:-build}
 
-missing=()
-for package in clang-format clang-tidy; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+tools/install-packages.sh clang-format clang-tidy
 
 failures=0
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')

@@ -11,19 +11,7 @@ out=$root/packages
 
 # CPack's .deb generator finds the dependencies with dpkg-shlibdeps (dpkg-dev),
 # and recognises executables with file.
-missing=()
-for package in dpkg-dev file; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+tools/install-packages.sh dpkg-dev file
 
 mkdir -p "$out"
 out=$(realpath "$out")

@@ -11,19 +11,7 @@ packages=(
     binutils-mingw-w64-i686 dpkg-dev file man-db groff-base mandoc
     clang-14 libclang-rt-14-dev inotify-tools
 )
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-        missing+=("$package")
-    fi
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    sudo=()
-    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-    echo "Installing: ${missing[*]}"
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+tools/install-packages.sh "${packages[@]}"
 
 for preset in host host-asan mingw-x64 mingw-x86; do
     cmake --preset "$preset" >/dev/null

@@ -5,6 +5,7 @@
 
 #include "bmp/bmp.h"
 #include "clipboard/print.h"
+#include "transfer/put_data.h"
 
 namespace clipfile {
 
@@ -83,26 +84,13 @@ bool ImportBitmapFile(Platform& platform, const char* path) {
     if (!LoadBitmapFile(platform, path, bitmap)) {
         return false;
     }
-    OpenClipboardSession clipboard(platform);
-    if (!clipboard) {
-        Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
-        return false;
+    bool handedOver = false;
+    const bool placed =
+        PlaceOnEmptyClipboard(platform, CF_BITMAP, ToData(bitmap.get()), handedOver);
+    if (handedOver) {
+        bitmap.release();
     }
-    if (!platform.EmptyClipboard()) {
-        Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
-        return false;
-    }
-    if (!platform.SetClipboardData(CF_BITMAP, ToData(bitmap.get()))) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
-        return false;
-    }
-    // The clipboard owns the bitmap now.
-    bitmap.release();
-    if (!clipboard.Close()) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
-        return false;
-    }
-    return true;
+    return placed;
 }
 
 }  // namespace clipfile

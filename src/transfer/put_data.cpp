@@ -49,6 +49,30 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file) {
 
 }  // namespace
 
+bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, bool& handedOver) {
+    handedOver = false;
+    OpenClipboardSession clipboard(platform);
+    if (!clipboard) {
+        Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
+        return false;
+    }
+    if (!platform.EmptyClipboard()) {
+        Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
+        return false;
+    }
+    if (!platform.SetClipboardData(id, data)) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
+    handedOver = true;
+    // The portable clipboard commits at close; a failure there loses the data.
+    if (!clipboard.Close()) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
+    return true;
+}
+
 bool ImportFileToClipboard(Platform& platform, const char* formatName, const char* path) {
     const KnownFormat* row = FindKnownFormat(formatName);
     if (row != nullptr && (row->id == CF_BITMAP || row->id == CF_DIB || row->id == CF_DIBV5)) {
@@ -76,23 +100,12 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
             return false;
         }
     }
-    OpenClipboardSession clipboard(platform);
-    if (!clipboard) {
-        Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
-        return false;
+    bool handedOver = false;
+    const bool placed = PlaceOnEmptyClipboard(platform, id, ToData(block.get()), handedOver);
+    if (handedOver) {
+        block.release();
     }
-    if (!platform.EmptyClipboard()) {
-        Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
-        return false;
-    }
-    if (!platform.SetClipboardData(id, ToData(block.get()))) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
-        return false;
-    }
-    // The clipboard owns the block now.
-    block.release();
-    if (!clipboard.Close()) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+    if (!placed) {
         return false;
     }
     if (!Close(platform, file)) {
