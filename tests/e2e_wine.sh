@@ -10,21 +10,8 @@ if [[ $# -ne 1 || ! -f $1 ]]; then
 fi
 exe=$(realpath "$1")
 
-find_tool() {
-    command -v "$1" 2>/dev/null || { [[ -x /usr/lib/wine/$1 ]] && echo "/usr/lib/wine/$1"; }
-}
-wine=$(find_tool wine64)
-wineserver=$(find_tool wineserver)
-if [[ -z $wine || -z $wineserver ]]; then
-    echo "wine64 and wineserver are required" >&2
-    exit 2
-fi
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
 
-work=$(mktemp -d)
-files=$work/files
-mkdir -p "$files"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-unset DISPLAY WAYLAND_DISPLAY
 xvfb_pid=
 xclip_pid=
 holder_pid=
@@ -39,70 +26,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   - $1"; }
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL - $1"
-    shift
-    local line
-    for line in "$@"; do echo "       $line"; done
-}
-
-# Runs clipfile with the given arguments in $files; stdout goes to $work/out.
-# Wine's helper processes keep whatever stdio their first client had, so every
-# run gets its own stdin and a bounded time.
-clip() {
-    (cd "$files" && timeout -k 5 30 "$wine" "$exe" "$@") </dev/null >"$work/out" 2>"$work/err"
-    status=$?
-}
-
-show() { od -An -c "$1" | head -n 6; }
-
-# Checks the last run: exit status 0, nothing on stderr, and stdout equal to
-# $2 byte for byte once its "\n" are written as Windows text mode writes them.
-expect_output() {
-    local name=$1 want=${2//$'\n'/$'\r\n'}
-    if [[ $status -ne 0 ]]; then
-        fail "$name" "exit status $status" "$(show "$work/out")"
-    elif [[ -s $work/err ]]; then
-        fail "$name" "stderr: $(head -c 300 "$work/err")"
-    elif ! cmp -s "$work/out" <(printf '%s' "$want"); then
-        printf '%s' "$want" >"$work/want"
-        fail "$name" "expected:" "$(show "$work/want")" "got:" "$(show "$work/out")"
-    else
-        pass "$name"
-    fi
-}
-
-expect_file() {
-    local name=$1 got=$2 want=$3
-    if [[ ! -f $got ]]; then
-        fail "$name" "$got was not written"
-    elif ! cmp -s "$got" "$want"; then
-        fail "$name" "expected:" "$(show "$want")" "got:" "$(show "$got")"
-    else
-        pass "$name"
-    fi
-}
-
 # shellcheck disable=SC2034 # read through ${!expected} below
 bad_count=$'\n\n * Invalid number of arguments passed to the application. * \n'
 # shellcheck disable=SC2034
 bad_keyword=$'\n\n * Arguments Passed to the application are not Valid. * \n'
 empty_clipboard=$'\n\nClipboard is Empty.\n\n'
-listing_head=$'\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n'
 
-# These set $msg: command substitution would drop the trailing newlines.
-listing() {
-    local entry
-    msg=$listing_head
-    for entry in "$@"; do msg+=$'\n\t'"$entry"; done
-    msg+=$'\n'
-}
-put_ok() { printf -v msg '\n\n"%s" File contents were Successfully copied into the Clipboard.\n' "$1"; }
-get_ok() { printf -v msg '\n\nClipboard Contents were Successfully copied into the "%s" File\n' "$1"; }
 missing_format() {
     printf -v msg '\n ! Specified Format "%s" is not available on the Clipboard. ! \n' "$1"
 }
@@ -184,10 +113,6 @@ expect_same_pixels() {
 
 # --- Wine's clipboard, no display -------------------------------------------
 
-# A persistent wineserver holds the clipboard between runs. "-p" only starts a
-# server (one already running makes it exit with status 2), so it comes first.
-# The first run's helpers keep its stdio: give them /dev/null.
-warm_up() { (cd "$files" && timeout -k 5 60 "$wine" "$exe") </dev/null >/dev/null 2>&1; }
 # Wine still closes its desktop about a second after the last Wine process
 # ends: with a display the clipboard goes with it, and without one the runs
 # after such a pause become several times slower. A process that outlives the
@@ -197,16 +122,8 @@ hold_session() {
     holder_pid=$!
 }
 
-started=$SECONDS
-mkdir -p "$WINEPREFIX"
-if ! timeout -k 5 20 "$wineserver" -p ||
-    ! timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 || ! warm_up; then
-    echo "could not start Wine in $WINEPREFIX" >&2
-    echo "0 passed, 1 failed"
-    exit 1
-fi
+start_wine
 hold_session
-echo "# Wine ready after $((SECONDS - started)) s"
 
 # A fresh wineserver starts with an empty clipboard.
 clip GETTYPES

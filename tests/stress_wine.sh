@@ -13,21 +13,7 @@ fi
 exe=$(realpath "$1")
 helper=$(realpath "$2")
 
-find_tool() {
-    command -v "$1" 2>/dev/null || { [[ -x /usr/lib/wine/$1 ]] && echo "/usr/lib/wine/$1"; }
-}
-wine=$(find_tool wine64)
-wineserver=$(find_tool wineserver)
-if [[ -z $wine || -z $wineserver ]]; then
-    echo "wine64 and wineserver are required" >&2
-    exit 2
-fi
-
-work=$(mktemp -d)
-files=$work/files
-mkdir -p "$files"
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-unset DISPLAY WAYLAND_DISPLAY
+source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
 holder_pid=
 
 cleanup() {
@@ -39,64 +25,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   - $1"; }
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL - $1"
-    shift
-    local line
-    for line in "$@"; do echo "       $line"; done
-}
-
-# Runs clipfile in $files; stdout goes to $work/out, the time taken in ms to
-# $elapsed. Every run gets its own stdin and a bounded time.
-clip() {
-    local started
-    started=$(date +%s%N)
-    (cd "$files" && timeout -k 5 30 "$wine" "$exe" "$@") </dev/null >"$work/out" 2>"$work/err"
-    status=$?
-    elapsed=$((($(date +%s%N) - started) / 1000000))
-}
-
-show() { od -An -c "$1" | head -n 6; }
-
-# Checks the last run: exit status 0, nothing on stderr, and stdout equal to
-# $2 once its "\n" are written as Windows text mode writes them.
-expect_output() {
-    local name=$1 want=${2//$'\n'/$'\r\n'}
-    if [[ $status -ne 0 ]]; then
-        fail "$name" "exit status $status" "$(show "$work/out")"
-    elif [[ -s $work/err ]]; then
-        fail "$name" "stderr: $(head -c 300 "$work/err")"
-    elif ! cmp -s "$work/out" <(printf '%s' "$want"); then
-        printf '%s' "$want" >"$work/want"
-        fail "$name" "expected:" "$(show "$work/want")" "got:" "$(show "$work/out")"
-    else
-        pass "$name"
-    fi
-}
-
-expect_file() {
-    if [[ ! -f $2 ]]; then
-        fail "$1" "$2 was not written"
-    elif ! cmp -s "$2" "$3"; then
-        fail "$1" "expected:" "$(show "$3")" "got:" "$(show "$2")"
-    else
-        pass "$1"
-    fi
-}
-
-# These set $msg: command substitution would drop the trailing newlines.
-listing() {
-    local entry
-    msg=$'\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n'
-    for entry in "$@"; do msg+=$'\n\t'"$entry"; done
-    msg+=$'\n'
-}
-put_ok() { printf -v msg '\n\n"%s" File contents were Successfully copied into the Clipboard.\n' "$1"; }
-get_ok() { printf -v msg '\n\nClipboard Contents were Successfully copied into the "%s" File\n' "$1"; }
 busy_put() {
     printf -v msg '\n * Couldn'"'"'t able to open the Clipboard. * \n\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$1"
 }
@@ -105,19 +33,7 @@ busy_get() {
 }
 busy_list=$'\n * Unable to open the Clipboard. * \n\n * Couldn\'t able to retrieve the Clipboard Formats. * \n'
 
-# The same start-up as the end-to-end tests: a persistent wineserver, a
-# prepared prefix, and a first run whose helpers get /dev/null for stdio.
-warm_up() { (cd "$files" && timeout -k 5 60 "$wine" "$exe") </dev/null >/dev/null 2>&1; }
-
-started=$SECONDS
-mkdir -p "$WINEPREFIX"
-if ! timeout -k 5 20 "$wineserver" -p ||
-    ! timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 || ! warm_up; then
-    echo "could not start Wine in $WINEPREFIX" >&2
-    echo "0 passed, 1 failed"
-    exit 1
-fi
-echo "# Wine ready after $((SECONDS - started)) s"
+start_wine
 
 # --- a second process holds the clipboard open ------------------------------
 

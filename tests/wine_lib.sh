@@ -1,0 +1,96 @@
+# Shared set-up and checks of the Windows tests under Wine. Sourced by
+# e2e_wine.sh and stress_wine.sh once they have set $exe; each installs its
+# own cleanup trap.
+
+find_tool() {
+    command -v "$1" 2>/dev/null || { [[ -x /usr/lib/wine/$1 ]] && echo "/usr/lib/wine/$1"; }
+}
+wine=$(find_tool wine64)
+wineserver=$(find_tool wineserver)
+if [[ -z $wine || -z $wineserver ]]; then
+    echo "wine64 and wineserver are required" >&2
+    exit 2
+fi
+
+work=$(mktemp -d)
+files=$work/files
+mkdir -p "$files"
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); echo "ok   - $1"; }
+fail() {
+    failed=$((failed + 1))
+    echo "FAIL - $1"
+    shift
+    local line
+    for line in "$@"; do echo "       $line"; done
+}
+
+# Runs clipfile with the given arguments in $files; stdout goes to $work/out,
+# the time taken in ms to $elapsed. Wine's helper processes keep whatever stdio
+# their first client had, so every run gets its own stdin and a bounded time.
+clip() {
+    local started
+    started=$(date +%s%N)
+    (cd "$files" && timeout -k 5 30 "$wine" "$exe" "$@") </dev/null >"$work/out" 2>"$work/err"
+    status=$?
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+}
+
+show() { od -An -c "$1" | head -n 6; }
+
+# Checks the last run: exit status 0, nothing on stderr, and stdout equal to
+# $2 byte for byte once its "\n" are written as Windows text mode writes them.
+expect_output() {
+    local name=$1 want=${2//$'\n'/$'\r\n'}
+    if [[ $status -ne 0 ]]; then
+        fail "$name" "exit status $status" "$(show "$work/out")"
+    elif [[ -s $work/err ]]; then
+        fail "$name" "stderr: $(head -c 300 "$work/err")"
+    elif ! cmp -s "$work/out" <(printf '%s' "$want"); then
+        printf '%s' "$want" >"$work/want"
+        fail "$name" "expected:" "$(show "$work/want")" "got:" "$(show "$work/out")"
+    else
+        pass "$name"
+    fi
+}
+
+expect_file() {
+    local name=$1 got=$2 want=$3
+    if [[ ! -f $got ]]; then
+        fail "$name" "$got was not written"
+    elif ! cmp -s "$got" "$want"; then
+        fail "$name" "expected:" "$(show "$want")" "got:" "$(show "$got")"
+    else
+        pass "$name"
+    fi
+}
+
+# These set $msg: command substitution would drop the trailing newlines.
+listing() {
+    local entry
+    msg=$'\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n'
+    for entry in "$@"; do msg+=$'\n\t'"$entry"; done
+    msg+=$'\n'
+}
+put_ok() { printf -v msg '\n\n"%s" File contents were Successfully copied into the Clipboard.\n' "$1"; }
+get_ok() { printf -v msg '\n\nClipboard Contents were Successfully copied into the "%s" File\n' "$1"; }
+
+# A persistent wineserver holds the clipboard between runs. "-p" only starts a
+# server (one already running makes it exit with status 2), so it comes first.
+# The first run's helpers keep its stdio: give them /dev/null.
+warm_up() { (cd "$files" && timeout -k 5 60 "$wine" "$exe") </dev/null >/dev/null 2>&1; }
+start_wine() {
+    local started=$SECONDS
+    mkdir -p "$WINEPREFIX"
+    if ! timeout -k 5 20 "$wineserver" -p ||
+        ! timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 || ! warm_up; then
+        echo "could not start Wine in $WINEPREFIX" >&2
+        echo "0 passed, 1 failed"
+        exit 1
+    fi
+    echo "# Wine ready after $((SECONDS - started)) s"
+}
