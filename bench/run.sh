@@ -238,6 +238,16 @@ bmp_bytes=$(stat -c %s "$files/picture.bmp")
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$SECONDS
 
+# Memory the runs will take, filled once first: see WarmMemory in bench_helper.
+available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+warm_mib=$(((${available_kib:-0} / 1024) - 1024))
+((warm_mib > 6144)) && warm_mib=6144
+echo "# filling $warm_mib MiB of memory once" >&2
+timed "$host_helper" warm "$warm_mib"
+((status == 0)) || die "bench_helper warm $warm_mib failed"
+warm_us=$took_us
+thp=$(sed -n 's/.*\[\(.*\)\].*/\1/p' /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null)
+
 for mib in "${raw_sizes[@]}"; do
     bench_pair host "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) "$host_exe"
 done
@@ -329,6 +339,7 @@ wine_version=
     else
         echo "- Windows build: not measured."
     fi
+    echo "- Memory: transparent huge pages \`${thp:-unavailable}\`; before the runs, $warm_mib MiB were taken, filled and given back once through clipfile's allocator, in $((warm_us / 1000)) ms (a host that backs a virtual machine's memory on first touch makes that first use cost far more than the copies measured)."
     echo "- Input files, clipboard folder and cp's target: one folder under $base ($fs_type, mounted on $fs_mount)."
     echo "- Time: wall time of the command started from bash. Ratio: clipfile's median over the reference's median from the same runs (cp of the same input file; /bin/true, or under Wine a no-op program, for GETTYPES). Peak RSS: GNU time's maximum resident set size; RSS / data: that over the bytes moved."
     echo

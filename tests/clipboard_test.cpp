@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "clipboard/heap_buffer.h"
 #include "clipboard/portable_platform.h"
 #include "clipboard/system_platform.h"
 
@@ -736,6 +738,28 @@ TEST_F(PortableClipboardTest, LargeBlocksAreLentWithoutSharingWrites) {
     ASSERT_TRUE(p.CloseClipboard());
     EXPECT_EQ(ReadBytes(location_ + "/contents"), encoded);
     EXPECT_EQ(p.GlobalSize(riff), 0u) << "released with the session";
+}
+
+// Large buffers come from their own mappings: every byte of every size must be
+// usable, zero-filled when asked, and released without touching its neighbours.
+TEST(HeapBufferTest, EverySizeIsWholeUsableAndZeroFilledOnRequest) {
+    constexpr std::size_t kMiB = std::size_t{1024} * 1024;
+    const std::size_t sizes[] = {
+        0, 1, 4095, 4 * kMiB - 1, 4 * kMiB, 4 * kMiB + 1, 6 * kMiB + 12345};
+    for (const std::size_t size : sizes) {
+        HeapBuffer zeroed = AllocateHeapBuffer(size, true);
+        HeapBuffer plain = AllocateHeapBuffer(size);
+        ASSERT_TRUE(zeroed && plain) << size;
+        EXPECT_EQ(std::count(zeroed.get(), zeroed.get() + size, 0), static_cast<long>(size))
+            << size;
+        std::memset(plain.get(), 0xAB, size);
+        std::memset(zeroed.get(), 0xCD, size);
+        EXPECT_EQ(std::count(plain.get(), plain.get() + size, 0xAB), static_cast<long>(size))
+            << size << ": the two buffers overlap";
+        plain.reset();
+        EXPECT_EQ(std::count(zeroed.get(), zeroed.get() + size, 0xCD), static_cast<long>(size))
+            << size << ": releasing one buffer took part of the other";
+    }
 }
 
 }  // namespace

@@ -159,6 +159,11 @@ void* FakePlatform::GlobalLock(MemoryHandle block) {
 void FakePlatform::GlobalUnlock(MemoryHandle block) { memory_.Unlock(block); }
 void FakePlatform::GlobalFree(MemoryHandle block) { memory_.Free(block); }
 
+HeapBuffer FakePlatform::AllocateBuffer(std::size_t bytes) {
+    if (Fails(Op::AllocateBuffer)) return {};
+    return AllocateHeapBuffer(bytes);
+}
+
 BitmapHandle FakePlatform::NewBitmap(FakeBitmap bitmap) {
     const std::uintptr_t handle = nextBitmap_++;
     bitmaps_[handle] = std::move(bitmap);

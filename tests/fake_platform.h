@@ -26,6 +26,7 @@ enum class Op {
     RegisterClipboardFormat,
     GlobalAlloc,
     GlobalLock,
+    AllocateBuffer,
     DescribeBitmap,
     CreateCompatibleDC,
     GetScreenDC,
@@ -103,6 +104,7 @@ public:
     void* GlobalLock(MemoryHandle block) override;
     void GlobalUnlock(MemoryHandle block) override;
     void GlobalFree(MemoryHandle block) override;
+    HeapBuffer AllocateBuffer(std::size_t bytes) override;
     bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override;
     DcHandle CreateCompatibleDC() override;
     void DeleteDC(DcHandle dc) override;

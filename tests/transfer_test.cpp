@@ -117,6 +117,8 @@ TEST(GetData, EachFailurePointPrintsItsMessageAndTheSummary) {
          "\n * Retrieved an invalid handle from the clipboard. *\n" + kGetFail, false},
         {"lock", [](FakePlatform& p) { p.failing.insert(Op::GlobalLock); },
          "\n * Couldn't able to lock the data * \n" + kGetFail, false},
+        {"copy buffer", [](FakePlatform& p) { p.failing.insert(Op::AllocateBuffer); },
+         "\n * Unable to allocate memory for the data. * \n" + kGetFail, false},
         {"create file", [](FakePlatform& p) { p.failing.insert(Op::CreateFileForWriting); },
          "\n * Error whle opening the \"out.bin\" file. * \n" + kGetFail, false},
         {"write", [](FakePlatform& p) { p.failing.insert(Op::WriteFile); },

@@ -3,7 +3,6 @@
 #include <bit>
 #include <cstring>
 #include <limits>
-#include <new>
 
 #include "bmp/bmp.h"
 
@@ -118,8 +117,7 @@ std::optional<DeviceBitmap> Allocate(std::int32_t width, std::int32_t height, bo
     bitmap.width = width;
     bitmap.height = height;
     const auto size = static_cast<std::size_t>(bytes);
-    bitmap.pixels.reset(zeroFilled ? new (std::nothrow) std::uint8_t[size]()
-                                   : new (std::nothrow) std::uint8_t[size]);
+    bitmap.pixels = AllocateHeapBuffer(size, zeroFilled);
     if (!bitmap.pixels) return std::nullopt;
     return bitmap;
 }

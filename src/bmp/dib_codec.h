@@ -2,9 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
+
+#include "clipboard/heap_buffer.h"
 
 namespace clipfile {
 
@@ -13,7 +14,7 @@ namespace clipfile {
 struct DeviceBitmap {
     std::int32_t width = 0;
     std::int32_t height = 0;
-    std::unique_ptr<std::uint8_t[]> pixels;
+    HeapBuffer pixels;
 
     std::size_t size() const {
         return std::size_t{4} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);

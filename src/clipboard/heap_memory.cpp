@@ -1,32 +1,30 @@
 #include "clipboard/heap_memory.h"
 
-#include <cstdlib>
 #include <new>
+#include <utility>
 
 namespace clipfile {
 
 struct HeapGlobalMemory::Block {
     std::size_t size = 0;
-    unsigned char* bytes = nullptr;
+    HeapBuffer bytes;
     unsigned locks = 0;
 };
 
 HeapGlobalMemory::~HeapGlobalMemory() {
     for (Block* block : live_) {
-        std::free(block->bytes);
         delete block;
     }
 }
 
 MemoryHandle HeapGlobalMemory::Alloc(std::size_t bytes) {
     // A block of 0 bytes is a valid, empty block with a real address.
-    auto* data = static_cast<unsigned char*>(std::malloc(bytes == 0 ? 1 : bytes));
-    if (data == nullptr) {
+    HeapBuffer data = AllocateHeapBuffer(bytes);
+    if (!data) {
         return MemoryHandle::None;
     }
-    auto* block = new (std::nothrow) Block{bytes, data, 0};
+    auto* block = new (std::nothrow) Block{bytes, std::move(data), 0};
     if (block == nullptr) {
-        std::free(data);
         return MemoryHandle::None;
     }
     live_.insert(block);
@@ -49,7 +47,7 @@ void* HeapGlobalMemory::Lock(MemoryHandle block) {
         return nullptr;
     }
     ++found->locks;
-    return found->bytes;
+    return found->bytes.get();
 }
 
 void HeapGlobalMemory::Unlock(MemoryHandle block) {
@@ -65,13 +63,12 @@ void HeapGlobalMemory::Free(MemoryHandle block) {
         return;
     }
     live_.erase(found);
-    std::free(found->bytes);
     delete found;
 }
 
 std::span<unsigned char> HeapGlobalMemory::Bytes(MemoryHandle block) const {
     const Block* found = Find(block);
-    return found != nullptr ? std::span<unsigned char>(found->bytes, found->size)
+    return found != nullptr ? std::span<unsigned char>(found->bytes.get(), found->size)
                             : std::span<unsigned char>();
 }
 

@@ -4,6 +4,7 @@
 #include <span>
 #include <unordered_set>
 
+#include "clipboard/heap_buffer.h"
 #include "clipboard/platform.h"
 
 namespace clipfile {

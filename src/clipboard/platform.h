@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "clipboard/heap_buffer.h"
+
 namespace clipfile {
 
 using FormatId = std::uint32_t;
@@ -88,6 +90,9 @@ public:
     virtual void* GlobalLock(MemoryHandle block) = 0;
     virtual void GlobalUnlock(MemoryHandle block) = 0;
     virtual void GlobalFree(MemoryHandle block) = 0;
+
+    // The C runtime's heap, for the commands' own working copies.
+    virtual HeapBuffer AllocateBuffer(std::size_t bytes) = 0;
 
     // Graphics. Info blocks are a 40-byte BITMAPINFOHEADER followed by its
     // colour table; the sizes let an implementation stay within them.

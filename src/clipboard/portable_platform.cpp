@@ -470,7 +470,7 @@ DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryLis
     if (id == CF_BITMAP) {
         // Not cleared first: the read fills every byte, or the bitmap goes.
         DeviceBitmap bitmap{width, height, {}};
-        bitmap.pixels.reset(new (std::nothrow) std::uint8_t[bitmap.size()]);
+        bitmap.pixels = AllocateHeapBuffer(bitmap.size());
         if (!bitmap.pixels || !portable::Reserve(handedOutBitmaps_, handedOutBitmaps_.count + 1)) {
             return DataHandle::None;
         }
@@ -566,6 +566,8 @@ void PortablePlatform::GlobalFree(MemoryHandle block) {
     const auto index = static_cast<std::uint32_t>(mapped - mappedBlocks_.items.get());
     mappedBlocks_.items[index] = mappedBlocks_.items[--mappedBlocks_.count];
 }
+
+HeapBuffer PortablePlatform::AllocateBuffer(std::size_t bytes) { return AllocateHeapBuffer(bytes); }
 
 bool PortablePlatform::DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) {
     return graphics_.DescribeBitmap(bitmap, description);

@@ -52,6 +52,7 @@ public:
     void* GlobalLock(MemoryHandle block) override;
     void GlobalUnlock(MemoryHandle block) override;
     void GlobalFree(MemoryHandle block) override;
+    HeapBuffer AllocateBuffer(std::size_t bytes) override;
 
     bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override;
     DcHandle CreateCompatibleDC() override;

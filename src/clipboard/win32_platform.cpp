@@ -223,6 +223,8 @@ public:
         }
     }
 
+    HeapBuffer AllocateBuffer(std::size_t bytes) override { return AllocateHeapBuffer(bytes); }
+
     bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override {
         const auto native = NativeCast<HBITMAP>(bitmap);
         if (::GetObjectType(native) != OBJ_BITMAP) {

@@ -1,8 +1,6 @@
 #include "transfer/get_data.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "cli/formats.h"
 #include "clipboard/handles.h"
@@ -16,7 +14,7 @@ namespace {
 // A copy of a clipboard block, taken so that the clipboard is closed again
 // before any file output starts.
 struct ClipboardCopy {
-    std::unique_ptr<unsigned char[]> bytes;
+    HeapBuffer bytes;
     std::size_t size = 0;
 };
 
@@ -42,8 +40,9 @@ bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
         Print(platform, "\n * Couldn't able to lock the data * \n");
         return false;
     }
-    // new[0] gives a valid pointer, so an empty block is not an allocation failure.
-    copy.bytes.reset(new (std::nothrow) unsigned char[size]);
+    // An empty buffer still has an address, so an empty block is not an
+    // allocation failure.
+    copy.bytes = platform.AllocateBuffer(size);
     if (!copy.bytes) {
         Print(platform, "\n * Unable to allocate memory for the data. * \n");
         return false;

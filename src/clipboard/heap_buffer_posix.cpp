@@ -1,0 +1,80 @@
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "clipboard/heap_buffer.h"
+
+namespace clipfile {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} * 1024 * 1024;
+
+#if defined(__has_feature)
+#define CLIPFILE_HAS_FEATURE(feature) __has_feature(feature)
+#else
+#define CLIPFILE_HAS_FEATURE(feature) 0
+#endif
+
+// AddressSanitizer guards only the heap: its builds keep every buffer there.
+#if defined(__SANITIZE_ADDRESS__) || CLIPFILE_HAS_FEATURE(address_sanitizer)
+constexpr std::size_t kMappedMin = SIZE_MAX;
+#else
+constexpr std::size_t kMappedMin = 2 * kHugePage;
+#endif
+
+// A large buffer is filled right after it is allocated, and taking its memory
+// in 4 KiB faults costs as much as a copy of the whole file. Mapped on a 2 MiB
+// boundary with huge pages advised, it takes one fault per 2 MiB where the
+// system allows them; fresh mappings also arrive zero-filled.
+unsigned char* MapLarge(std::size_t bytes, std::size_t& mappedBytes) {
+    if (bytes > SIZE_MAX - 2 * kHugePage) {
+        return nullptr;
+    }
+    const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    const std::size_t reserved = length + kHugePage;
+    void* mapping =
+        mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) {
+        return nullptr;
+    }
+    const auto at = reinterpret_cast<std::uintptr_t>(mapping);
+    const std::uintptr_t aligned = (at + kHugePage - 1) / kHugePage * kHugePage;
+    const std::size_t head = aligned - at;
+    if (head > 0) {
+        munmap(mapping, head);
+    }
+    if (reserved - head > length) {
+        munmap(reinterpret_cast<void*>(aligned + length), reserved - head - length);
+    }
+    auto* bytesAt = reinterpret_cast<unsigned char*>(aligned);
+    // Advice only: systems without huge pages refuse it and serve 4 KiB pages.
+    madvise(bytesAt, length, MADV_HUGEPAGE);
+    mappedBytes = length;
+    return bytesAt;
+}
+
+}  // namespace
+
+void HeapBufferRelease::operator()(unsigned char* bytes) const noexcept {
+    if (mappedBytes != 0) {
+        munmap(bytes, mappedBytes);
+    } else {
+        std::free(bytes);
+    }
+}
+
+HeapBuffer AllocateHeapBuffer(std::size_t bytes, bool zeroFilled) {
+    if (bytes >= kMappedMin) {
+        std::size_t mappedBytes = 0;
+        unsigned char* mapped = MapLarge(bytes, mappedBytes);
+        return mapped != nullptr ? HeapBuffer(mapped, HeapBufferRelease{mappedBytes})
+                                 : HeapBuffer();
+    }
+    const std::size_t size = bytes == 0 ? 1 : bytes;
+    void* data = zeroFilled ? std::calloc(size, 1) : std::malloc(size);
+    return HeapBuffer(static_cast<unsigned char*>(data));
+}
+
+}  // namespace clipfile
