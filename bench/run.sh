@@ -145,13 +145,16 @@ median() {
         if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
 }
 
+# The fastest and the slowest of the runs, in microseconds: "min max".
+spread() { printf '%s\n' "$@" | sort -n | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo, hi }'; }
+
 # Output check of the last clipfile run: the success line, nothing else wrong.
 succeeded() { [[ $status -eq 0 ]] && grep -aq 'Successfully' "$work/out"; }
 
 failures=()
 note_failure() { failures+=("$1: $(tr -d '\r' <"$work/out" | tr -s '\n' ' ' | head -c 200)"); }
 
-# Result rows: build|case|bytes|tool_us|ref_us|ref name|peak_kib|target kind
+# Result rows: build|case|bytes|tool_us|ref_us|ref name|peak_kib|target kind|"min max" of tool_us
 rows=()
 
 # One PUTDATA/GETDATA pair of a format against cp of the same input file:
@@ -186,14 +189,14 @@ bench_pair() {
     done
     rm -f "$files/get.out" "$files/cp.out"
     if ((!ok)); then
-        rows+=("$build|PUTDATA $label|$bytes|-|-|cp|-|failed")
-        rows+=("$build|GETDATA $label|$bytes|-|-|cp|-|failed")
+        rows+=("$build|PUTDATA $label|$bytes|-|-|cp|-|failed|-")
+        rows+=("$build|GETDATA $label|$bytes|-|-|cp|-|failed|-")
         return
     fi
     local copy_us
     copy_us=$(median "${copy[@]}")
-    rows+=("$build|PUTDATA $label|$bytes|$(median "${put[@]}")|$copy_us|cp|$(median "${put_peak[@]}")|${kind}put")
-    rows+=("$build|GETDATA $label|$bytes|$(median "${get[@]}")|$copy_us|cp|$(median "${get_peak[@]}")|${kind}get")
+    rows+=("$build|PUTDATA $label|$bytes|$(median "${put[@]}")|$copy_us|cp|$(median "${put_peak[@]}")|${kind}put|$(spread "${put[@]}")")
+    rows+=("$build|GETDATA $label|$bytes|$(median "${get[@]}")|$copy_us|cp|$(median "${get_peak[@]}")|${kind}get|$(spread "${get[@]}")")
     printf '#   %s\n' "${rows[@]: -2}" >&2
 }
 
@@ -214,7 +217,7 @@ bench_gettypes() {
     count=$(grep -acE ' - \[[0-9]+\]' "$work/out")
     if [[ $count != 10 ]]; then
         failures+=("$build GETTYPES: $count formats listed instead of 10")
-        rows+=("$build|GETTYPES, 10 formats|0|-|-|$ref_name|-|failed")
+        rows+=("$build|GETTYPES, 10 formats|0|-|-|$ref_name|-|failed|-")
         return
     fi
     for ((i = 0; i <= n; ++i)); do
@@ -224,7 +227,7 @@ bench_gettypes() {
         ((i > 0)) && tool+=("$took_us")
     done
     measured_memory "${exe[@]}" GETTYPES
-    rows+=("$build|GETTYPES, 10 formats ($n runs)|0|$(median "${tool[@]}")|$(median "${ref[@]}")|$ref_name|$peak_kib|types")
+    rows+=("$build|GETTYPES, 10 formats ($n runs)|0|$(median "${tool[@]}")|$(median "${ref[@]}")|$ref_name|$peak_kib|types|$(spread "${tool[@]}")")
     printf '#   %s\n' "${rows[-1]}" >&2
 }
 
@@ -285,13 +288,14 @@ table() {
     function ms(us) { return us >= 10000 ? sprintf("%.1f ms", us / 1000) : sprintf("%.2f ms", us / 1000) }
     function verdict(ok) { return ok ? "met" : "**missed**" }
     BEGIN {
-        print "| build | case | clipfile | reference | ratio | time target | peak RSS | RSS / data | memory target |"
-        print "|---|---|---:|---:|---:|---|---:|---:|---|"
+        print "| build | case | clipfile | fastest - slowest | reference | ratio | time target | peak RSS | RSS / data | memory target |"
+        print "|---|---|---:|---:|---:|---:|---|---:|---:|---|"
     }
     {
         build = $1; name = $2; bytes = $3; tool = $4; ref = $5; refname = $6; peak = $7; kind = $8
+        split($9, range, " ")
         if (kind == "failed") {
-            printf "| %s | %s | failed | | | | | | |\n", build, name
+            printf "| %s | %s | failed | | | | | | | |\n", build, name
             next
         }
         ratio = tool / ref
@@ -314,8 +318,9 @@ table() {
         }
         shown = "-"
         if (bytes > 0) shown = sprintf("%.2f", memratio)
-        printf "| %s | %s | %s | %s %s | %.2f | %s | %.1f MiB | %s | %s |\n", build, name, ms(tool),
-            refname, ms(ref), ratio, ttarget, peak / 1024, shown, mtarget
+        printf "| %s | %s | %s | %s - %s | %s %s | %.2f | %s | %.1f MiB | %s | %s |\n", build, name,
+            ms(tool), ms(range[1]), ms(range[2]), refname, ms(ref), ratio, ttarget, peak / 1024, shown,
+            mtarget
     }'
 }
 
@@ -341,7 +346,7 @@ wine_version=
     fi
     echo "- Memory: transparent huge pages \`${thp:-unavailable}\`; before the runs, $warm_mib MiB were taken, filled and given back once through clipfile's allocator, in $((warm_us / 1000)) ms (a host that backs a virtual machine's memory on first touch makes that first use cost far more than the copies measured)."
     echo "- Input files, clipboard folder and cp's target: one folder under $base ($fs_type, mounted on $fs_mount)."
-    echo "- Time: wall time of the command started from bash. Ratio: clipfile's median over the reference's median from the same runs (cp of the same input file; /bin/true, or under Wine a no-op program, for GETTYPES). Peak RSS: GNU time's maximum resident set size; RSS / data: that over the bytes moved."
+    echo "- Time: wall time of the command started from bash; clipfile: the median, then the fastest and the slowest of its timed runs. Ratio: clipfile's median over the reference's median from the same runs (cp of the same input file; /bin/true, or under Wine a no-op program, for GETTYPES). Peak RSS: GNU time's maximum resident set size; RSS / data: that over the bytes moved."
     echo
     table
     if ((${#failures[@]} > 0)); then
