@@ -31,16 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   - $1"; }
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL - $1"
-    shift
-    local line
-    for line in "$@"; do echo "       $line"; done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 skip() { echo "SKIP - $*"; }
 
 # Runs the tool; its stdout lands in $out, its exit status in $status (124
@@ -587,5 +578,4 @@ for section in ${STRESS_SECTIONS:-concurrency kill_test hostile_location damaged
     echo "# $section took $((SECONDS - started)) s"
 done
 echo "# all took $((SECONDS - started_all)) s"
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report

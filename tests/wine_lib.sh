@@ -18,16 +18,7 @@ mkdir -p "$files"
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); echo "ok   - $1"; }
-fail() {
-    failed=$((failed + 1))
-    echo "FAIL - $1"
-    shift
-    local line
-    for line in "$@"; do echo "       $line"; done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 
 # Runs clipfile with the given arguments in $files; stdout goes to $work/out,
 # the time taken in ms to $elapsed. Wine's helper processes keep whatever stdio
