@@ -45,15 +45,30 @@ expect_output "four arguments" "$INVALID_COUNT" GETDATA CF_TEXT a b
 expect_output "unknown keyword" '\n\n * Arguments Passed to the application are not Valid. * \n' GETTYPE
 expect_output "empty clipboard" '\n\nClipboard is Empty.\n\n' gettypesXYZ
 
-# --- round trips
+# --- round trips: text formats come back with their terminator appended
+# unless the file ends with one; every other format comes back unchanged.
 : >empty.bin
 printf 'Hello, clipboard\r\nsecond line\n' >text.txt
-head -c $((16 * 1024 * 1024)) /dev/urandom >random.bin
+printf 'ab\0\0' >terminated.bin
+{ head -c $((16 * 1024 * 1024)) /dev/urandom; printf 'x'; } >random.bin
+with_terminator() {
+    cat "$2"
+    case $1 in
+        CF_TEXT) [ "$(tail -c 1 "$2" | od -An -tx1 | tr -d ' ')" = 00 ] || printf '\0' ;;
+        cf_unicodetext)
+            local odd=$(($(stat -c %s "$2") % 2))
+            if [ $odd -eq 1 ] || [ "$(tail -c 2 "$2" | od -An -tx1 | tr -d ' ')" != 0000 ]; then
+                [ $odd -eq 0 ] || printf '\0'
+                printf '\0\0'
+            fi ;;
+    esac
+}
 for format in CF_TEXT cf_unicodetext CF_DSPTEXT "HTML Format"; do
-    for input in empty.bin text.txt random.bin; do
+    for input in empty.bin text.txt terminated.bin random.bin; do
         expect_output "put $input as $format" "$(put_ok "$input")" PUTDATA "$format" "$input"
         expect_output "get $input as $format" "$(get_ok out.bin)" GETDATA "$format" out.bin
-        expect_same_file "round trip $input as $format" "$input" out.bin
+        with_terminator "$format" "$input" >want.bin
+        expect_same_file "round trip $input as $format" want.bin out.bin
     done
 done
 
@@ -70,6 +85,14 @@ expect_output "missing input" \
     '\n * Error while reading the "nothing.bin" file * \n\n\n * Couldn'"'"'t able to transfer the contents of "nothing.bin" file into Clipboard. * \n' \
     PUTDATA CF_TEXT nothing.bin
 expect_output "clipboard kept after missing input" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
+
+# --- formats whose data is a graphics object: refused, clipboard unchanged
+for format in CF_METAFILEPICT CF_PALETTE CF_ENHMETAFILE CF_DSPBITMAP CF_DSPMETAFILEPICT CF_DSPENHMETAFILE; do
+    expect_output "refused $format" \
+        '\n * Couldn'"'"'t able to place the data on the Clipboard. * \n\n\n * Couldn'"'"'t able to transfer the contents of "text.txt" file into Clipboard. * \n' \
+        PUTDATA "$format" text.txt
+done
+expect_output "clipboard kept after refused formats" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
 
 # --- directory as input and as output
 mkdir adir

@@ -150,13 +150,16 @@ keyword with a suffix|empty_clipboard|GetTypesXYZ
 EOF
 
 # Round trips. Wine, like Windows, forces the last character of a text format
-# to be a terminator and keeps the block's size; GETDATA writes the whole
-# block, so the expected files say exactly which bytes come back.
+# to be a terminator, so PUTDATA appends one to text that lacks it; GETDATA
+# writes the whole block, so the expected files say exactly which bytes come
+# back. An empty block is one zero byte on Windows.
 printf '' >"$files/empty.bin"
 printf '\0' >"$files/nul.expected"
 printf 'Hello, clipboard!\r\nSecond line\0' >"$files/text.txt"
 printf 'abc' >"$files/unterminated.txt"
-printf 'ab\0' >"$files/unterminated.expected"
+printf 'abc\0' >"$files/unterminated.expected"
+printf 'abc\0\0\0' >"$files/unterminated.wide"
+printf '\0\0' >"$files/wide.empty"
 printf 'Wide text\0' | iconv -f UTF-8 -t UTF-16LE >"$files/wide.txt"
 printf 'Wide text\0' >"$files/wide.narrow"
 printf 'display text, no terminator' >"$files/dsp.txt"
@@ -178,6 +181,9 @@ CF_TEXT|empty.bin|CF_TEXT|nul.expected
 HTML Format|empty.bin|HTML Format|nul.expected
 CF_TEXT|text.txt|CF_TEXT|text.txt
 CF_TEXT|unterminated.txt|CF_TEXT|unterminated.expected
+CF_OEMTEXT|unterminated.txt|CF_OEMTEXT|unterminated.expected
+cf_unicodetext|unterminated.txt|CF_UNICODETEXT|unterminated.wide
+cf_unicodetext|empty.bin|CF_UNICODETEXT|wide.empty
 cf_unicodetext|wide.txt|CF_UNICODETEXT|wide.txt
 cf_unicodetext|wide.txt|CF_TEXT|wide.narrow
 CF_DSPTEXT|dsp.txt|CF_DSPTEXT|dsp.txt
@@ -208,9 +214,10 @@ clip GETTYPES
 listing 'CF_TEXT - [1]' 'CF_LOCALE - [16]' 'CF_OEMTEXT - [7]' 'CF_UNICODETEXT - [13]'
 expect_output "GETTYPES after CF_TEXT lists the formats derived from it" "$msg"
 
-# 16 MiB of random bytes: all but the forced terminator come back.
+# 16 MiB of random bytes that do not end with a zero: all come back, and the
+# terminator after them.
 big=$((16 * 1024 * 1024))
-head -c "$big" /dev/urandom >"$files/big.bin"
+{ head -c $((big - 1)) /dev/urandom; printf x; } >"$files/big.bin"
 rm -f "$files/out.bin"
 started=$SECONDS
 clip PUTDATA CF_TEXT big.bin
@@ -221,11 +228,11 @@ get_ok out.bin
 expect_output "GETDATA CF_TEXT of 16 MiB" "$msg"
 got_size=$(stat -c %s "$files/out.bin" 2>/dev/null || echo missing)
 last_byte=$(tail -c 1 "$files/out.bin" 2>/dev/null | od -An -tx1 | tr -d ' ')
-if [[ $got_size == "$big" ]] && cmp -s -n $((big - 1)) "$files/big.bin" "$files/out.bin" &&
+if [[ $got_size == $((big + 1)) ]] && cmp -s -n "$big" "$files/big.bin" "$files/out.bin" &&
     [[ $last_byte == 00 ]]; then
-    pass "16 MiB round trip keeps every byte but the terminator ($((SECONDS - started)) s)"
+    pass "16 MiB round trip keeps every byte and adds the terminator ($((SECONDS - started)) s)"
 else
-    fail "16 MiB round trip keeps every byte but the terminator" \
+    fail "16 MiB round trip keeps every byte and adds the terminator" \
         "size $got_size, last byte '$last_byte'" "$(cmp "$files/big.bin" "$files/out.bin" 2>&1)"
 fi
 rm -f "$files/big.bin" "$files/out.bin"
@@ -249,13 +256,17 @@ rm -f "$files/out.bin"
 clip GETDATA CF_TEXT out.bin
 expect_file "failed transfers left the clipboard as it was" "$files/out.bin" "$files/text.txt"
 
-# A palette is a GDI object: the clipboard refuses a memory block for it, after
-# PUTDATA has already emptied the clipboard.
-clip PUTDATA CF_PALETTE text.txt
-expect_output "PUTDATA of memory under a GDI format is refused" \
-    $'\n * Couldn\'t able to place the data on the Clipboard. * \n\n\n * Couldn\'t able to transfer the contents of "text.txt" file into Clipboard. * \n'
-clip GETTYPES
-expect_output "the refused PUTDATA left the clipboard empty" "$empty_clipboard"
+# Formats whose data is a graphics object: the clipboard refuses a memory block
+# for them, so PUTDATA refuses them before emptying the clipboard.
+for format in CF_METAFILEPICT CF_PALETTE CF_ENHMETAFILE CF_DSPBITMAP CF_DSPMETAFILEPICT \
+    CF_DSPENHMETAFILE; do
+    clip PUTDATA "$format" text.txt
+    expect_output "PUTDATA $format is refused" \
+        $'\n * Couldn\'t able to place the data on the Clipboard. * \n\n\n * Couldn\'t able to transfer the contents of "text.txt" file into Clipboard. * \n'
+done
+rm -f "$files/out.bin"
+clip GETDATA CF_TEXT out.bin
+expect_file "the refused formats left the clipboard as it was" "$files/out.bin" "$files/text.txt"
 
 # --- Bitmaps -----------------------------------------------------------------
 
@@ -471,13 +482,13 @@ x_tests() {
         return
     fi
 
-    printf 'line one\r\nline two\0' >"$files/for_x.txt"
+    printf 'line one\r\nline two' >"$files/for_x.txt"
     clip PUTDATA CF_TEXT for_x.txt
     put_ok for_x.txt
     expect_output "PUTDATA CF_TEXT with a display" "$msg"
     timeout 10 xclip -selection clipboard -o </dev/null >"$work/xout" 2>/dev/null
     printf 'line one\nline two' >"$work/xwant"
-    expect_file "X reads the text PUTDATA placed, with LF line ends" "$work/xout" "$work/xwant"
+    expect_file "X reads the whole unterminated text PUTDATA placed, with LF line ends" "$work/xout" "$work/xwant"
 
     local text=$'Grüße aus X\nzweite Zeile'
     printf '%s' "$text" >"$work/xin"

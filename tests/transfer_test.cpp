@@ -151,10 +151,11 @@ TEST(GetData, DirectoryAsPathFailsToOpen) {
 // ---------------------------------------------------------------- PUTDATA raw
 
 TEST(PutData, PlacesTheFileBytesAloneUnderTheSelectedFormat) {
-    const Bytes data = {'t', 'e', 'x', 't', 0, 0x80};
+    const Bytes data = {'t', 0, 'x', 0, 0x80, 0xFF, 0, 0};
     const std::vector<std::pair<const char*, FormatId>> cases = {
-        {"CF_TEXT", CF_TEXT}, {"cf_unicodetext", CF_UNICODETEXT}, {"CF_DSPTEXT", CF_DSPTEXT},
-        {"", CF_TEXT},        {"cf_dspenh", CF_DSPENHMETAFILE},
+        {"CF_TEXT", CF_TEXT},       {"cf_unicodetext", CF_UNICODETEXT},
+        {"CF_DSPTEXT", CF_DSPTEXT}, {"", CF_TEXT},
+        {"cf_hdrop", CF_HDROP},
     };
     for (const auto& [name, id] : cases) {
         FakePlatform platform;
@@ -183,10 +184,67 @@ TEST(PutData, UnknownNameIsRegisteredAsTyped) {
 TEST(PutData, EmptyFilePlacesAnEmptyBlock) {
     FakePlatform platform;
     platform.files["in.bin"].bytes = {};
-    Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
+    Command(platform, "PUTDATA", "CF_RIFF", "in.bin");
     EXPECT_EQ(platform.output, kPutOk);
-    EXPECT_EQ(platform.Formats(), std::vector<FormatId>{CF_TEXT});
-    EXPECT_TRUE(platform.DataOf(CF_TEXT).empty());
+    EXPECT_EQ(platform.Formats(), std::vector<FormatId>{CF_RIFF});
+    EXPECT_TRUE(platform.DataOf(CF_RIFF).empty());
+}
+
+TEST(PutData, TextFormatsEndWithTheirTerminator) {
+    struct TextCase {
+        const char* format;
+        FormatId id;
+        Bytes file;
+        Bytes placed;
+    };
+    const std::vector<TextCase> cases = {
+        {"CF_TEXT", CF_TEXT, {'a', 'b'}, {'a', 'b', 0}},
+        {"CF_TEXT", CF_TEXT, {'a', 0}, {'a', 0}},
+        {"CF_TEXT", CF_TEXT, {}, {0}},
+        {"CF_OEMTEXT", CF_OEMTEXT, {'a', 0, 'b'}, {'a', 0, 'b', 0}},
+        {"CF_UNICODETEXT", CF_UNICODETEXT, {'a', 0}, {'a', 0, 0, 0}},
+        {"CF_UNICODETEXT", CF_UNICODETEXT, {'a', 0, 0, 0}, {'a', 0, 0, 0}},
+        {"CF_UNICODETEXT", CF_UNICODETEXT, {'a', 0, 'b'}, {'a', 0, 'b', 0, 0, 0}},
+        {"CF_UNICODETEXT", CF_UNICODETEXT, {0}, {0, 0, 0, 0}},
+        {"CF_UNICODETEXT", CF_UNICODETEXT, {}, {0, 0}},
+        {"CF_DSPTEXT", CF_DSPTEXT, {'a'}, {'a'}},
+        {"text/plain", 0, {'a'}, {'a'}},
+    };
+    for (const auto& c : cases) {
+        FakePlatform platform;
+        platform.files["in.bin"].bytes = c.file;
+        Command(platform, "PUTDATA", c.format, "in.bin");
+        const FormatId id = c.id != 0 ? c.id : platform.RegisteredId(c.format);
+        EXPECT_EQ(platform.output, kPutOk) << c.format;
+        EXPECT_EQ(platform.DataOf(id), c.placed) << c.format << " of " << c.file.size();
+        EXPECT_EQ(platform.LiveMemoryBlocks(), 1U) << c.format << ": block leaked";
+    }
+    // Terminated text is copied into a block of its own size; that block can fail too.
+    FakePlatform platform;
+    platform.Place(CF_LOCALE, {4});
+    platform.files["in.bin"].bytes = {'a', 0};
+    platform.failOnCall[Op::GlobalAlloc] = 2;
+    Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
+    EXPECT_EQ(platform.output, "\n * Error while allocating the Global Memory. * \n" + kPutFail);
+    EXPECT_EQ(platform.Formats(), std::vector<FormatId>{CF_LOCALE});
+    EXPECT_EQ(platform.LiveMemoryBlocks(), 1U);
+    ExpectBalanced(platform);
+}
+
+TEST(PutData, GraphicsObjectFormatsAreRefusedBeforeTheClipboardIsTouched) {
+    for (const char* name : {"CF_METAFILEPICT", "CF_PALETTE", "CF_ENHMETAFILE", "CF_DSPBITMAP",
+                             "CF_DSPMETAFILEPICT", "cf_dspenh"}) {
+        FakePlatform platform;
+        platform.Place(CF_LOCALE, {4, 9});
+        platform.files["in.bin"].bytes = {1, 2, 3};
+        Command(platform, "PUTDATA", name, "in.bin");
+        EXPECT_EQ(platform.output,
+                  "\n * Couldn't able to place the data on the Clipboard. * \n" + kPutFail)
+            << name;
+        EXPECT_EQ(platform.calls[Op::OpenClipboard], 0) << name;
+        EXPECT_EQ(platform.DataOf(CF_LOCALE), (Bytes{4, 9})) << name;
+        ExpectBalanced(platform);
+    }
 }
 
 TEST(PutData, EachFailurePointLeavesTheClipboardAsItWas) {
@@ -249,7 +307,7 @@ TEST(PutData, FileCloseErrorFailsButTheDataStays) {
     Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
     EXPECT_EQ(platform.output,
               "\n * Error while reading the bits from Global Memory. * \n" + kPutFail);
-    EXPECT_EQ(platform.DataOf(CF_TEXT), Bytes{1});
+    EXPECT_EQ(platform.DataOf(CF_TEXT), (Bytes{1, 0}));
 }
 
 // ------------------------------------------------------------- bitmap export

@@ -1,5 +1,6 @@
 #include "cli/formats.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "clipboard/handles.h"
@@ -25,6 +26,30 @@ bool MatchesPrefixNoCase(const char* a, const char* b, std::size_t n) {
         }
     }
     return true;
+}
+
+bool IsGraphicsObjectFormat(FormatId id) {
+    return std::find(GraphicsObjectFormats.begin(), GraphicsObjectFormats.end(), id) !=
+           GraphicsObjectFormats.end();
+}
+
+std::size_t TerminatorRoom(FormatId id, std::size_t size) {
+    switch (id) {
+        case CF_TEXT:
+        case CF_OEMTEXT: return 1;
+        case CF_UNICODETEXT: return (size % 2) + 2;
+        default: return 0;
+    }
+}
+
+bool EndsWithTerminator(FormatId id, const std::uint8_t* bytes, std::size_t size) {
+    switch (id) {
+        case CF_TEXT:
+        case CF_OEMTEXT: return size >= 1 && bytes[size - 1] == 0;
+        case CF_UNICODETEXT:
+            return size >= 2 && size % 2 == 0 && bytes[size - 2] == 0 && bytes[size - 1] == 0;
+        default: return true;
+    }
 }
 
 std::string FormatNameFromId(Platform& platform, FormatId id) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,24 @@ inline constexpr std::array<KnownFormat, 22> KnownFormatTable{{
     {"CF_DSPMETAFILEPICT", CF_DSPMETAFILEPICT},
     {"CF_DSPENHMETAFILE", CF_DSPENHMETAFILE},
 }};
+
+// Standard formats whose data is a graphics object, or a structure holding
+// one: the clipboard never takes them as a block of bytes, so PUTDATA refuses
+// them before the clipboard is touched. CF_BITMAP, CF_DIB and CF_DIBV5 go
+// through the bitmap import instead.
+inline constexpr std::array<FormatId, 6> GraphicsObjectFormats{
+    CF_METAFILEPICT, CF_PALETTE,         CF_ENHMETAFILE,
+    CF_DSPBITMAP,    CF_DSPMETAFILEPICT, CF_DSPENHMETAFILE,
+};
+
+bool IsGraphicsObjectFormat(FormatId id);
+
+// Setting a text format overwrites its block's last character with the
+// terminator, so text that lacks one gets it appended. TerminatorRoom is what
+// unterminated text of `size` bytes needs (zero padding to whole characters,
+// then one zero character); EndsWithTerminator tells whether none is needed.
+std::size_t TerminatorRoom(FormatId id, std::size_t size);
+bool EndsWithTerminator(FormatId id, const std::uint8_t* bytes, std::size_t size);
 
 // Compares at most n characters, folding A-Z to lower case; the terminating
 // zero takes part, so a string that ends early differs there.

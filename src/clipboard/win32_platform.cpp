@@ -191,10 +191,13 @@ public:
     }
 
     MemoryHandle GlobalAlloc(std::size_t bytes) override {
-        // Wine hands out one byte for an empty block and GlobalSize reports
-        // it; zero it so that an empty file does not come back as garbage.
-        const UINT flags = bytes == 0 ? GMEM_FIXED | GMEM_ZEROINIT : GMEM_FIXED;
-        return HandleCast<MemoryHandle>(::GlobalAlloc(flags, bytes));
+        // Windows versions differ on whether the clipboard takes a zero-byte
+        // block, so an empty one is a single zero byte (Wine hands out that
+        // byte anyway, and GlobalSize reports it).
+        if (bytes == 0) {
+            return HandleCast<MemoryHandle>(::GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, 1));
+        }
+        return HandleCast<MemoryHandle>(::GlobalAlloc(GMEM_FIXED, bytes));
     }
 
     std::size_t GlobalSize(MemoryHandle block) override {

@@ -1,6 +1,7 @@
 #include "transfer/put_data.h"
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "cli/formats.h"
@@ -16,33 +17,67 @@ void PrintReadFailure(Platform& platform) {
     Print(platform, "\n * Error while reading the bits from Global Memory. * \n");
 }
 
+void PrintAllocationFailure(Platform& platform) {
+    Print(platform, "\n * Error while allocating the Global Memory. * \n");
+}
+
+// A new block holding a copy of the first `size` bytes of `from`.
+UniqueMemoryBlock CopyIntoExactBlock(Platform& platform, const std::uint8_t* from,
+                                     std::size_t size) {
+    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    if (!block) {
+        PrintAllocationFailure(platform);
+        return {};
+    }
+    MemoryLock lock(platform, block.get());
+    if (!lock) {
+        PrintAllocationFailure(platform);
+        return {};
+    }
+    if (size != 0) {
+        std::memcpy(lock.bytes(), from, size);
+    }
+    lock.Unlock();
+    return block;
+}
+
 // Reads the whole file into a new memory block; prints its own messages.
-UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file) {
+// Text formats get their terminator when the file lacks one: the block is
+// sized for it up front, and only text that already ends with one is copied
+// into a block of its exact size.
+UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatId id) {
     std::uint64_t length = 0;
     if (!platform.GetFileLength(file, length)) {
         PrintReadFailure(platform);
         return {};
     }
-    if (length > std::numeric_limits<std::size_t>::max()) {
-        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+    const std::size_t maxSize = std::numeric_limits<std::size_t>::max();
+    if (length > maxSize - TerminatorRoom(id, 1)) {
+        PrintAllocationFailure(platform);
         return {};
     }
     const auto size = static_cast<std::size_t>(length);
-    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    const std::size_t room = TerminatorRoom(id, size);
+    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size + room));
     if (!block) {
-        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        PrintAllocationFailure(platform);
         return {};
     }
     MemoryLock lock(platform, block.get());
     if (!lock) {
-        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        PrintAllocationFailure(platform);
         return {};
     }
+    auto* bytes = static_cast<std::uint8_t*>(lock.bytes());
     std::size_t got = 0;
-    if (!platform.ReadFile(file, lock.bytes(), size, got) || got != size) {
+    if (!platform.ReadFile(file, bytes, size, got) || got != size) {
         PrintReadFailure(platform);
         return {};
     }
+    if (room != 0 && EndsWithTerminator(id, bytes, size)) {
+        return CopyIntoExactBlock(platform, bytes, size);
+    }
+    std::memset(bytes + size, 0, room);
     lock.Unlock();
     return block;
 }
@@ -78,12 +113,18 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
     if (row != nullptr && (row->id == CF_BITMAP || row->id == CF_DIB || row->id == CF_DIBV5)) {
         return ImportBitmapFile(platform, path);
     }
+    // Refused before anything is read or emptied: the clipboard keeps its
+    // contents.
+    if (row != nullptr && IsGraphicsObjectFormat(row->id)) {
+        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        return false;
+    }
     UniqueFile file(platform, platform.OpenFileForReading(path));
     if (!file) {
         Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
         return false;
     }
-    UniqueMemoryBlock block = ReadFileIntoBlock(platform, file.get());
+    UniqueMemoryBlock block = ReadFileIntoBlock(platform, file.get(), row != nullptr ? row->id : 0);
     if (!block) {
         return false;
     }
