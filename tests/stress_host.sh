@@ -203,12 +203,12 @@ kill_test() {
     head -c $((16 * 1024 * 1024)) /dev/urandom >big.a
     head -c $((16 * 1024 * 1024)) /dev/urandom >big.b
     put_ok big.a
-    expect "PUTDATA of 16 MiB before the kills" "$msg" PUTDATA CF_TEXT big.a
+    expect "PUTDATA of 16 MiB before the kills" "$msg" PUTDATA CF_RIFF big.a
     # Kills fall at random within the shortest time a whole PUTDATA took.
     local current=a next i started ms window=999999
     for i in 1 2 3; do
         started=$(date +%s%N)
-        "$CLIPFILE" PUTDATA CF_TEXT big.$current >/dev/null
+        "$CLIPFILE" PUTDATA CF_RIFF big.$current >/dev/null
         ms=$((($(date +%s%N) - started) / 1000000 + 1))
         [[ $ms -lt $window ]] && window=$ms
     done
@@ -218,7 +218,7 @@ kill_test() {
     started=$SECONDS
     for ((i = 1; i <= KILLS; i++)); do
         [[ $current == a ]] && next=b || next=a
-        "$CLIPFILE" PUTDATA CF_TEXT "big.$next" >/dev/null 2>&1 &
+        "$CLIPFILE" PUTDATA CF_RIFF "big.$next" >/dev/null 2>&1 &
         pid=$!
         delay=$((RANDOM * window / 32768))
         sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
@@ -228,7 +228,7 @@ kill_test() {
         # means the process died holding the lock.
         compgen -G "$CLIP/contents.tmp.$pid" >/dev/null && inside=$((inside + 1))
         flock -n "$CLIP/lock" true || held=$((held + 1))
-        clip GETDATA CF_TEXT k.out
+        clip GETDATA CF_RIFF k.out
         if [[ $status -ne 0 || $out != "$got_ok" ]]; then
             broken=$((broken + 1))
             echo "# after kill $i: status $status, $(printf '%q' "$out")"
@@ -261,7 +261,7 @@ kill_test() {
     expect "GETTYPES while another process holds the lock" "$cant_list" GETTYPES
     kill -9 "$holder"
     wait "$holder" 2>/dev/null
-    listing 'CF_TEXT - [1]'
+    listing 'CF_RIFF - [11]'
     expect "GETTYPES right after the holder was killed" "$msg" GETTYPES
     rm -f big.a big.b k.out held
 }
@@ -384,7 +384,7 @@ damaged_files() {
     printf 'outside, not to be read or written' >outside
     cp outside outside.orig
     printf 'first text' >first.txt
-    printf 'second text' >second.txt
+    printf 'second text\0' >second.txt
     # file | kind | GETTYPES listing: kept, nameless, empty or busy
     local table
     table=$(cat <<'EOF'
@@ -463,7 +463,7 @@ EOF
     done <<<"$table"
     rm -rf "$CLIP" outside outside.orig first.txt second.txt
     put_ok second.txt
-    printf 'second text' >second.txt
+    printf 'second text\0' >second.txt
     expect "a fresh clipboard works after the damage" "$msg" PUTDATA CF_TEXT second.txt
     rm -f second.txt
 }
@@ -472,7 +472,7 @@ EOF
 
 bad_paths() {
     rm -rf "$CLIP"
-    printf 'text that must survive' >keep.txt
+    printf 'text that must survive\0' >keep.txt
     put_ok keep.txt
     expect "PUTDATA before the bad paths" "$msg" PUTDATA CF_TEXT keep.txt
 
