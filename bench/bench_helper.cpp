@@ -5,7 +5,7 @@
 //   bench_helper warm MIB               takes and fills MIB MiB of memory the
 //                                       way clipfile's large buffers do, then
 //                                       gives it back
-// Built by bench/run.sh against the libraries of a clipfile build.
+// Built with clipfile, as the target bench_helper.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,9 +14,9 @@
 #include <new>
 #include <vector>
 
-#include "clipboard/handles.h"
-#include "clipboard/heap_buffer.h"
-#include "clipboard/system_platform.h"
+#include "platform/backend.h"
+#include "platform/handles.h"
+#include "util/heap_buffer.h"
 
 namespace {
 
@@ -30,14 +30,14 @@ void PutLe(unsigned char* out, std::uint32_t value, int bytes) {
 
 bool PlaceBlock(Platform& platform, FormatId id, const char* text) {
     const std::size_t size = std::strlen(text) + 1;
-    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
     MemoryLock lock(platform, block.get());
     if (!block || !lock) {
         return false;
     }
     std::memcpy(lock.bytes(), text, size);
     lock.Unlock();
-    if (!platform.SetClipboardData(id, ToData(block.get()))) {
+    if (!platform.clipboard.SetClipboardData(id, ToData(block.get()))) {
         return false;
     }
     block.release();
@@ -56,14 +56,14 @@ int PlaceFormats(Platform& platform) {
     for (int i = 1; count < 10; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "Bench Format %d", i);
-        ids[count] = platform.RegisterClipboardFormatA(name);
+        ids[count] = platform.clipboard.RegisterClipboardFormatA(name);
         if (ids[count++] == 0) {
             std::fprintf(stderr, "cannot register %s\n", name);
             return 1;
         }
     }
     OpenClipboardSession clipboard(platform);
-    if (!clipboard || !platform.EmptyClipboard()) {
+    if (!clipboard || !platform.clipboard.EmptyClipboard()) {
         std::fprintf(stderr, "cannot open and empty the clipboard\n");
         return 1;
     }
@@ -143,8 +143,10 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "formats") == 0) {
-        const auto platform = CreateSystemPlatform();
-        return platform && platform->InitializeFramework() ? PlaceFormats(*platform) : 1;
+        const auto backend = CreateSystemBackend();
+        return backend && backend->platform().console.InitializeFramework()
+                   ? PlaceFormats(backend->platform())
+                   : 1;
     }
     if (argc == 5 && std::strcmp(argv[1], "bmp") == 0) {
         return WritePicture(static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)),

@@ -69,28 +69,20 @@ fi
 # --- builds -----------------------------------------------------------------
 
 echo "# building the host-release preset" >&2
-if ! cmake --preset host-release >/dev/null || ! cmake --build --preset host-release -j2 >/dev/null; then
+if ! cmake --preset host-release >/dev/null ||
+    ! cmake --build --preset host-release -j2 --target clipfile bench_helper >/dev/null; then
     die "the host-release build failed"
 fi
 host_exe=$root/build/host-release/clipfile
 host_helper=$root/build/host-release/bench_helper
-g++ -std=c++20 -O2 -I"$root/src" -o "$host_helper" "$root/bench/bench_helper.cpp" \
-    "$root/build/host-release/libclipfile_platform.a" "$root/build/host-release/libclipfile_logic.a" ||
-    die "bench_helper did not build"
 if ((use_wine)); then
-    # A folder of its own, so that a Release build never disturbs build/mingw-x64.
-    echo "# building the Windows x86_64 Release build in build/bench-mingw-x64" >&2
-    win_build=$root/build/bench-mingw-x64
-    if ! cmake -S "$root" -B "$win_build" -G Ninja --toolchain "$root/cmake/mingw-x64.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null ||
-        ! cmake --build "$win_build" -j2 >/dev/null; then
+    echo "# building the mingw-x64-release preset" >&2
+    if ! cmake --preset mingw-x64-release >/dev/null ||
+        ! cmake --build --preset mingw-x64-release -j2 --target clipfile bench_helper >/dev/null; then
         die "the Windows build failed"
     fi
-    win_exe=$win_build/clipfile.exe
-    win_helper=$win_build/bench_helper.exe
-    "$mingw" -std=c++20 -O2 -I"$root/src" -o "$win_helper" "$root/bench/bench_helper.cpp" \
-        "$win_build/libclipfile_platform.a" "$win_build/libclipfile_logic.a" \
-        -static -luser32 -lgdi32 || die "bench_helper.exe did not build"
+    win_exe=$root/build/mingw-x64-release/clipfile.exe
+    win_helper=$root/build/mingw-x64-release/bench_helper.exe
 fi
 
 # --- work area --------------------------------------------------------------

@@ -8,33 +8,21 @@
 #include <span>
 
 #include "bmp/bmp.h"
-#include "clipboard/portable_graphics.h"
 #include "fake_platform.h"
+#include "portable/portable_graphics.h"
 #include "transfer/bitmap_export.h"
 #include "transfer/bitmap_import.h"
 
 namespace clipfile {
 namespace {
 
-// The in-memory platform drawing on the portable screen, so that bitmaps are
-// decoded and encoded exactly as the Linux build does it.
-class DecodingPlatform final : public testing::FakePlatform {
-public:
-    bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override {
-        return graphics.DescribeBitmap(bitmap, description);
-    }
-    int GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
-                  std::uint32_t scanLines, void* bits, std::uint8_t* info,
-                  std::size_t infoSize) override {
-        return graphics.GetDIBits(dc, bitmap, startScan, scanLines, bits, info, infoSize);
-    }
-    BitmapHandle CreateDIBitmap(DcHandle dc, const std::uint8_t* info, std::size_t infoSize,
-                                const std::uint8_t* bits, std::size_t bitsSize) override {
-        return graphics.CreateDIBitmap(dc, info, infoSize, bits, bitsSize);
-    }
-    void DeleteObject(BitmapHandle bitmap) override { graphics.DeleteObject(bitmap); }
-
+// The in-memory roles with the portable screen in place of the fake's
+// graphics, so that bitmaps are decoded and encoded exactly as the Linux build
+// does it.
+struct DecodingPlatform {
+    testing::FakePlatform fake;
     PortableGraphics graphics;
+    Platform roles{fake, fake, fake, graphics, fake};
 };
 
 void Require(bool condition, const char* what) {
@@ -46,16 +34,16 @@ void Require(bool condition, const char* what) {
 
 // Every handle, file and device context a command took is given back.
 void RequireNothingHeld(const DecodingPlatform& p, std::size_t blocks, const char* command) {
-    Require(p.LiveMemoryBlocks() == blocks, command);
-    Require(p.OpenFiles() == 0, command);
-    Require(p.liveDcs == 0, command);
-    Require(!p.isOpen, command);
+    Require(p.fake.LiveMemoryBlocks() == blocks, command);
+    Require(p.fake.OpenFiles() == 0, command);
+    Require(p.graphics.LiveDcs() == 0, command);
+    Require(!p.fake.isOpen, command);
 }
 
 const DeviceBitmap* ClipboardBitmap(DecodingPlatform& p) {
-    Require(p.OpenClipboard(), "open");
-    const BitmapHandle bitmap = AsBitmap(p.GetClipboardData(CF_BITMAP));
-    p.CloseClipboard();
+    Require(p.fake.OpenClipboard(), "open");
+    const BitmapHandle bitmap = AsBitmap(p.fake.GetClipboardData(CF_BITMAP));
+    p.fake.CloseClipboard();
     return p.graphics.Find(bitmap);
 }
 
@@ -87,26 +75,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool located = LocatesWithinFile(data, size);
 
     DecodingPlatform first;
-    first.Place(CF_TEXT, {'k', 'e', 'p', 't'});
-    first.files["in.bmp"].bytes.assign(data, data + size);
-    const bool imported = ImportBitmapFile(first, "in.bmp");
+    first.fake.Place(CF_TEXT, {'k', 'e', 'p', 't'});
+    first.fake.files["in.bmp"].bytes.assign(data, data + size);
+    const bool imported = ImportBitmapFile(first.roles, "in.bmp");
     Require(!imported || located, "only a located bitmap imports");
     if (!imported) {
-        Require(first.Formats() == std::vector<FormatId>{CF_TEXT},
+        Require(first.fake.Formats() == std::vector<FormatId>{CF_TEXT},
                 "a failed import keeps the clipboard");
         RequireNothingHeld(first, 1, "failed import");
         return 0;
     }
     RequireNothingHeld(first, 0, "import");
-    Require(first.Formats() == std::vector<FormatId>{CF_BITMAP}, "the import placed one bitmap");
+    Require(first.fake.Formats() == std::vector<FormatId>{CF_BITMAP},
+            "the import placed one bitmap");
 
-    Require(ExportBitmapToFile(first, "out.bmp") == ExportResult::Succeeded,
+    Require(ExportBitmapToFile(first.roles, "out.bmp") == ExportResult::Succeeded,
             "an imported bitmap exports");
     RequireNothingHeld(first, 0, "export");
 
     DecodingPlatform second;
-    second.files["in.bmp"] = first.files["out.bmp"];
-    Require(ImportBitmapFile(second, "in.bmp"), "an exported bitmap imports");
+    second.fake.files["in.bmp"] = first.fake.files["out.bmp"];
+    Require(ImportBitmapFile(second.roles, "in.bmp"), "an exported bitmap imports");
     const DeviceBitmap* before = ClipboardBitmap(first);
     const DeviceBitmap* after = ClipboardBitmap(second);
     Require(before != nullptr && after != nullptr, "both bitmaps are on their clipboards");

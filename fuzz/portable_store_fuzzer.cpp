@@ -18,8 +18,8 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/formats.h"
-#include "clipboard/portable_platform.h"
+#include "formats/formats.h"
+#include "posix/portable_backend.h"
 #include "transfer/get_data.h"
 
 namespace clipfile {
@@ -59,32 +59,36 @@ struct Seen {
 };
 
 // Every listed format, with the bytes of those that give a memory block.
-std::vector<Seen> ListAndRead(PortablePlatform& p) {
+std::vector<Seen> ListAndRead(PortableBackend& p) {
     std::vector<Seen> seen;
     std::size_t guard = 0;
-    for (FormatId id = p.EnumClipboardFormats(0); id != 0; id = p.EnumClipboardFormats(id)) {
+    for (FormatId id = p.clipboard.EnumClipboardFormats(0); id != 0;
+         id = p.clipboard.EnumClipboardFormats(id)) {
         Require(++guard <= portable::kLastFormat + 2, "the listing ends");
-        Require(p.IsClipboardFormatAvailable(id), "a listed format is available");
+        Require(p.clipboard.IsClipboardFormatAvailable(id), "a listed format is available");
         char name[256];
         std::memset(name, 'x', sizeof name);
-        const int length = p.GetClipboardFormatNameA(id, name, static_cast<int>(sizeof name));
+        const int length =
+            p.clipboard.GetClipboardFormatNameA(id, name, static_cast<int>(sizeof name));
         Require(length >= 0 && length < 256 &&
                     (length == 0 || std::strlen(name) == static_cast<std::size_t>(length)),
                 "a format name fits its buffer");
         Seen entry;
         entry.id = id;
-        const DataHandle data = p.GetClipboardData(id);
+        const DataHandle data = p.clipboard.GetClipboardData(id);
         if (id == CF_BITMAP) {
             BitmapDescription description;
-            Require(data == DataHandle::None || p.DescribeBitmap(AsBitmap(data), description),
-                    "a stored bitmap describes itself");
+            Require(
+                data == DataHandle::None || p.graphics.DescribeBitmap(AsBitmap(data), description),
+                "a stored bitmap describes itself");
         } else if (data != DataHandle::None) {
-            const std::size_t size = p.GlobalSize(AsMemory(data));
-            const auto* bytes = static_cast<const std::uint8_t*>(p.GlobalLock(AsMemory(data)));
+            const std::size_t size = p.memory.GlobalSize(AsMemory(data));
+            const auto* bytes =
+                static_cast<const std::uint8_t*>(p.memory.GlobalLock(AsMemory(data)));
             Require(bytes != nullptr, "a block locks");
             entry.bytes.assign(bytes, bytes + size);
             entry.read = true;
-            p.GlobalUnlock(AsMemory(data));
+            p.memory.GlobalUnlock(AsMemory(data));
         }
         seen.push_back(std::move(entry));
     }
@@ -126,21 +130,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* contents = formats + formatsSize;
     const std::size_t contentsSize = size - header - formatsSize;
 
-    PortablePlatform setup(g_folder);
-    Require(setup.OpenClipboard(), "a private folder opens");
-    Require(setup.CloseClipboard(), "and closes");
+    PortableBackend setup(g_folder);
+    Require(setup.clipboard.OpenClipboard(), "a private folder opens");
+    Require(setup.clipboard.CloseClipboard(), "and closes");
     PlaceFile(g_folder + "/formats", formats, formatsSize, (flags & 1) != 0);
     PlaceFile(g_folder + "/contents", contents, contentsSize, (flags & 2) != 0);
 
     std::vector<Seen> seen;
     {
-        PortablePlatform p(g_folder);
-        Require(p.OpenClipboard(), "a damaged clipboard still opens");
+        PortableBackend p(g_folder);
+        Require(p.clipboard.OpenClipboard(), "a damaged clipboard still opens");
         seen = ListAndRead(p);
-        Require(p.CloseClipboard(), "a clipboard only read closes");
+        Require(p.clipboard.CloseClipboard(), "a clipboard only read closes");
     }
     {
-        PortablePlatform p(g_folder);
+        PortableBackend p(g_folder);
         FormatSnapshot snapshot;
         Require(TakeFormatSnapshot(p, snapshot), "the snapshot opens");
         Require(snapshot.entries.size() == seen.size(), "the snapshot lists what was listed");
@@ -154,19 +158,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FormatId added = (flags & 4) != 0 ? FormatId{CF_TEXT} : FormatId{CF_TIFF};
     const std::vector<std::uint8_t> addedBytes = {'a', 'd', 'd', 'e', 'd'};
     {
-        PortablePlatform p(g_folder);
-        Require(p.OpenClipboard(), "open to add");
-        const MemoryHandle block = p.GlobalAlloc(addedBytes.size());
-        std::memcpy(p.GlobalLock(block), addedBytes.data(), addedBytes.size());
-        p.GlobalUnlock(block);
-        Require(p.SetClipboardData(added, ToData(block)), "a format is added");
-        Require(p.CloseClipboard(), "the session commits");
+        PortableBackend p(g_folder);
+        Require(p.clipboard.OpenClipboard(), "open to add");
+        const MemoryHandle block = p.memory.GlobalAlloc(addedBytes.size());
+        std::memcpy(p.memory.GlobalLock(block), addedBytes.data(), addedBytes.size());
+        p.memory.GlobalUnlock(block);
+        Require(p.clipboard.SetClipboardData(added, ToData(block)), "a format is added");
+        Require(p.clipboard.CloseClipboard(), "the session commits");
     }
     {
-        PortablePlatform p(g_folder);
-        Require(p.OpenClipboard(), "open after adding");
+        PortableBackend p(g_folder);
+        Require(p.clipboard.OpenClipboard(), "open after adding");
         const std::vector<Seen> now = ListAndRead(p);
-        p.CloseClipboard();
+        p.clipboard.CloseClipboard();
         bool wasThere = false;
         for (const Seen& before : seen) {
             wasThere = wasThere || before.id == added;
@@ -189,13 +193,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    PortablePlatform p(g_folder);
-    const FormatId registered = p.RegisterClipboardFormatA("Fuzz Format");
+    PortableBackend p(g_folder);
+    const FormatId registered = p.clipboard.RegisterClipboardFormatA("Fuzz Format");
     if (registered != 0) {
         char name[256] = {};
         Require(registered >= portable::kFirstRegisteredFormat,
                 "a registered id is in the registered range");
-        Require(p.GetClipboardFormatNameA(registered, name, static_cast<int>(sizeof name)) == 11 &&
+        Require(p.clipboard.GetClipboardFormatNameA(registered, name,
+                                                    static_cast<int>(sizeof name)) == 11 &&
                     MatchesPrefixNoCase(name, "Fuzz Format", 12),
                 "a registered id has its name");
     }

@@ -1,13 +1,13 @@
 #include <cstdio>
 
 #include "cli/dispatch.h"
-#include "clipboard/system_platform.h"
+#include "platform/backend.h"
 
 int main(int argc, char** argv) {
-    const auto platform = clipfile::CreateSystemPlatform();
-    if (!platform) {
+    const auto backend = clipfile::CreateSystemBackend();
+    if (!backend) {
         std::fputs("Fatal Error: MFC initialization failed\n", stderr);
         return 1;
     }
-    return clipfile::RunClipfile(*platform, argc, argv);
+    return clipfile::RunClipfile(backend->platform(), argc, argv);
 }

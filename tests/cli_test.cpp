@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cli/dispatch.h"
-#include "cli/formats.h"
 #include "fake_platform.h"
+#include "formats/formats.h"
 
 namespace clipfile {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "clipboard/heap_buffer.h"
-#include "clipboard/portable_platform.h"
-#include "clipboard/system_platform.h"
+#include "platform/backend.h"
+#include "posix/portable_backend.h"
+#include "util/heap_buffer.h"
 
 namespace clipfile {
 namespace {
@@ -25,46 +25,47 @@ namespace {
 using Contents = std::vector<std::pair<FormatId, std::string>>;
 
 bool Put(Platform& p, FormatId id, const std::string& bytes) {
-    const MemoryHandle block = p.GlobalAlloc(bytes.size());
-    std::memcpy(p.GlobalLock(block), bytes.data(), bytes.size());
-    p.GlobalUnlock(block);
-    if (p.SetClipboardData(id, ToData(block))) {
+    const MemoryHandle block = p.memory.GlobalAlloc(bytes.size());
+    std::memcpy(p.memory.GlobalLock(block), bytes.data(), bytes.size());
+    p.memory.GlobalUnlock(block);
+    if (p.clipboard.SetClipboardData(id, ToData(block))) {
         return true;
     }
-    p.GlobalFree(block);
+    p.memory.GlobalFree(block);
     return false;
 }
 
 // Every format of an open clipboard with its bytes, in enumeration order.
 Contents ReadOpen(Platform& p) {
     Contents all;
-    for (FormatId id = p.EnumClipboardFormats(0); id != 0 && all.size() < 100;
-         id = p.EnumClipboardFormats(id)) {
-        const MemoryHandle block = AsMemory(p.GetClipboardData(id));
-        const auto* bytes = static_cast<const char*>(p.GlobalLock(block));
-        all.emplace_back(id, bytes != nullptr ? std::string(bytes, p.GlobalSize(block)) : "<none>");
-        p.GlobalUnlock(block);
+    for (FormatId id = p.clipboard.EnumClipboardFormats(0); id != 0 && all.size() < 100;
+         id = p.clipboard.EnumClipboardFormats(id)) {
+        const MemoryHandle block = AsMemory(p.clipboard.GetClipboardData(id));
+        const auto* bytes = static_cast<const char*>(p.memory.GlobalLock(block));
+        all.emplace_back(
+            id, bytes != nullptr ? std::string(bytes, p.memory.GlobalSize(block)) : "<none>");
+        p.memory.GlobalUnlock(block);
     }
     return all;
 }
 
 std::optional<Contents> Snapshot(const std::string& location) {
-    PortablePlatform p(location);
-    if (!p.OpenClipboard()) {
+    PortableBackend p(location);
+    if (!p.clipboard.OpenClipboard()) {
         return std::nullopt;
     }
     Contents all = ReadOpen(p);
-    p.CloseClipboard();
+    p.clipboard.CloseClipboard();
     return all;
 }
 
 void Place(const std::string& location, const Contents& contents) {
-    PortablePlatform p(location);
-    ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
+    PortableBackend p(location);
+    ASSERT_TRUE(p.clipboard.OpenClipboard() && p.clipboard.EmptyClipboard());
     for (const auto& [id, bytes] : contents) {
         ASSERT_TRUE(Put(p, id, bytes));
     }
-    ASSERT_TRUE(p.CloseClipboard());
+    ASSERT_TRUE(p.clipboard.CloseClipboard());
 }
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
@@ -148,18 +149,18 @@ TEST_F(PortableClipboardTest, RoundTripKeepsOrderSizesAndBytes) {
                              {CF_SYLK, ""},
                              {CF_DIB, Pattern((5u << 20) + 3)},
                              {CF_TEXT, "text"}};
-    PortablePlatform writer(location_);
-    ASSERT_TRUE(writer.OpenClipboard() && writer.EmptyClipboard());
+    PortableBackend writer(location_);
+    ASSERT_TRUE(writer.clipboard.OpenClipboard() && writer.clipboard.EmptyClipboard());
     for (const auto& [id, bytes] : placed) {
         ASSERT_TRUE(Put(writer, id, bytes));
     }
     EXPECT_EQ(ReadOpen(writer), placed);  // the session sees its own changes
-    EXPECT_TRUE(writer.IsClipboardFormatAvailable(CF_SYLK));
-    ASSERT_TRUE(writer.CloseClipboard());
+    EXPECT_TRUE(writer.clipboard.IsClipboardFormatAvailable(CF_SYLK));
+    ASSERT_TRUE(writer.clipboard.CloseClipboard());
 
-    PortablePlatform reader(location_);
-    EXPECT_TRUE(reader.IsClipboardFormatAvailable(CF_SYLK));
-    EXPECT_FALSE(reader.IsClipboardFormatAvailable(CF_BITMAP));
+    PortableBackend reader(location_);
+    EXPECT_TRUE(reader.clipboard.IsClipboardFormatAvailable(CF_SYLK));
+    EXPECT_FALSE(reader.clipboard.IsClipboardFormatAvailable(CF_BITMAP));
     EXPECT_EQ(Snapshot(location_), placed);
     struct stat info {};
     ASSERT_EQ(stat(location_.c_str(), &info), 0);
@@ -202,12 +203,13 @@ TEST_F(PortableClipboardTest, SessionsComposeLikeTheSystemClipboard) {
         SCOPED_TRACE(c.name);
         const std::string location = root_ + "/case" + std::to_string(index++);
         for (const auto& session : c.sessions) {
-            PortablePlatform p(location);
-            ASSERT_TRUE(p.OpenClipboard());
+            PortableBackend p(location);
+            ASSERT_TRUE(p.clipboard.OpenClipboard());
             for (const Step& step : session) {
-                EXPECT_TRUE(step.op == 'E' ? p.EmptyClipboard() : Put(p, step.id, step.bytes));
+                EXPECT_TRUE(step.op == 'E' ? p.clipboard.EmptyClipboard()
+                                           : Put(p, step.id, step.bytes));
             }
-            ASSERT_TRUE(p.CloseClipboard());
+            ASSERT_TRUE(p.clipboard.CloseClipboard());
         }
         EXPECT_EQ(Snapshot(location), c.expected);
     }
@@ -215,20 +217,21 @@ TEST_F(PortableClipboardTest, SessionsComposeLikeTheSystemClipboard) {
 
 TEST_F(PortableClipboardTest, ChangesStayPrivateUntilCloseAndTheLockExcludes) {
     Place(location_, {{CF_TEXT, "old"}});
-    PortablePlatform a(location_);
-    PortablePlatform b(location_);
-    ASSERT_TRUE(a.OpenClipboard() && a.EmptyClipboard() && Put(a, CF_DIB, "new"));
+    PortableBackend a(location_);
+    PortableBackend b(location_);
+    ASSERT_TRUE(a.clipboard.OpenClipboard() && a.clipboard.EmptyClipboard() &&
+                Put(a, CF_DIB, "new"));
     EXPECT_EQ(ReadOpen(a), (Contents{{CF_DIB, "new"}}));
-    EXPECT_TRUE(b.IsClipboardFormatAvailable(CF_TEXT));
-    EXPECT_FALSE(b.IsClipboardFormatAvailable(CF_DIB));
+    EXPECT_TRUE(b.clipboard.IsClipboardFormatAvailable(CF_TEXT));
+    EXPECT_FALSE(b.clipboard.IsClipboardFormatAvailable(CF_DIB));
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(b.OpenClipboard());
+    EXPECT_FALSE(b.clipboard.OpenClipboard());
     EXPECT_GT(SecondsSince(start), 0.2);  // it retries before giving up...
     EXPECT_LT(SecondsSince(start), 1.0);  // ...but not for long
 
-    ASSERT_TRUE(a.CloseClipboard());
-    EXPECT_FALSE(b.IsClipboardFormatAvailable(CF_TEXT));
+    ASSERT_TRUE(a.clipboard.CloseClipboard());
+    EXPECT_FALSE(b.clipboard.IsClipboardFormatAvailable(CF_TEXT));
     EXPECT_EQ(Snapshot(location_), (Contents{{CF_DIB, "new"}}));
 }
 
@@ -241,8 +244,8 @@ TEST_F(PortableClipboardTest, KilledWriterLeavesPreviousContentsAndReleasesTheLo
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        PortablePlatform writer(location_);
-        const bool placed = writer.OpenClipboard() && writer.EmptyClipboard() &&
+        PortableBackend writer(location_);
+        const bool placed = writer.clipboard.OpenClipboard() && writer.clipboard.EmptyClipboard() &&
                             Put(writer, CF_TEXT, Pattern(1u << 20));
         if (write(ready[1], placed ? "y" : "n", 1) == 1) {
             pause();
@@ -256,9 +259,9 @@ TEST_F(PortableClipboardTest, KilledWriterLeavesPreviousContentsAndReleasesTheLo
     EXPECT_TRUE(std::filesystem::exists(childTemp));
     EXPECT_FALSE(std::filesystem::exists(
         location_ + "/contents.tmp.1"));  // cleared when the child took the lock
-    PortablePlatform p(location_);
+    PortableBackend p(location_);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(p.OpenClipboard());
+    EXPECT_FALSE(p.clipboard.OpenClipboard());
     EXPECT_LT(SecondsSince(start), 1.0);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
@@ -270,19 +273,19 @@ TEST_F(PortableClipboardTest, KilledWriterLeavesPreviousContentsAndReleasesTheLo
 }
 
 TEST_F(PortableClipboardTest, OneOpenAtATimeAndTheDestructorCommits) {
-    PortablePlatform p(location_);
-    const MemoryHandle block = p.GlobalAlloc(3);
-    EXPECT_FALSE(p.SetClipboardData(CF_TEXT, ToData(block)));  // not open
-    EXPECT_EQ(p.GlobalSize(block), 3u);                        // so still the caller's
-    EXPECT_FALSE(p.CloseClipboard());
-    ASSERT_TRUE(p.OpenClipboard());
-    EXPECT_FALSE(p.OpenClipboard());
-    EXPECT_FALSE(p.SetClipboardData(CF_TEXT, static_cast<DataHandle>(0x1234)));
-    EXPECT_TRUE(p.CloseClipboard());
-    p.GlobalFree(block);
+    PortableBackend p(location_);
+    const MemoryHandle block = p.memory.GlobalAlloc(3);
+    EXPECT_FALSE(p.clipboard.SetClipboardData(CF_TEXT, ToData(block)));  // not open
+    EXPECT_EQ(p.memory.GlobalSize(block), 3u);                           // so still the caller's
+    EXPECT_FALSE(p.clipboard.CloseClipboard());
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    EXPECT_FALSE(p.clipboard.OpenClipboard());
+    EXPECT_FALSE(p.clipboard.SetClipboardData(CF_TEXT, static_cast<DataHandle>(0x1234)));
+    EXPECT_TRUE(p.clipboard.CloseClipboard());
+    p.memory.GlobalFree(block);
     {
-        PortablePlatform leftOpen(location_);
-        ASSERT_TRUE(leftOpen.OpenClipboard() && leftOpen.EmptyClipboard());
+        PortableBackend leftOpen(location_);
+        ASSERT_TRUE(leftOpen.clipboard.OpenClipboard() && leftOpen.clipboard.EmptyClipboard());
         ASSERT_TRUE(Put(leftOpen, CF_TEXT, "kept"));
     }
     EXPECT_EQ(Snapshot(location_), (Contents{{CF_TEXT, "kept"}}));
@@ -314,10 +317,10 @@ TEST_F(PortableClipboardTest, UnsafeLocationsAreNeitherReadNorWritten) {
     for (const std::string& name : refused) {
         const std::string location = root_ + name;
         SCOPED_TRACE(location);
-        PortablePlatform p(location);
-        EXPECT_FALSE(p.OpenClipboard());
-        EXPECT_FALSE(p.IsClipboardFormatAvailable(CF_TEXT));
-        EXPECT_EQ(p.RegisterClipboardFormatA("Some Format"), 0u);
+        PortableBackend p(location);
+        EXPECT_FALSE(p.clipboard.OpenClipboard());
+        EXPECT_FALSE(p.clipboard.IsClipboardFormatAvailable(CF_TEXT));
+        EXPECT_EQ(p.clipboard.RegisterClipboardFormatA("Some Format"), 0u);
         const std::string inside = name == "/link" ? root_ + "/target" : location;
         EXPECT_FALSE(std::filesystem::exists(inside + "/lock"));
         EXPECT_FALSE(std::filesystem::exists(inside + "/formats"));
@@ -335,7 +338,9 @@ TEST_F(PortableClipboardTest, DefaultLocationFollowsXdgRuntimeDir) {
     ASSERT_TRUE(DefaultClipboardLocation(path, sizeof path));
     EXPECT_EQ(path, "/tmp/clipfile-" + std::to_string(geteuid()));
     setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
-    EXPECT_NE(CreateSystemPlatform()->RegisterClipboardFormatA("Through The Environment"), 0u);
+    EXPECT_NE(CreateSystemBackend()->platform().clipboard.RegisterClipboardFormatA(
+                  "Through The Environment"),
+              0u);
     EXPECT_TRUE(std::filesystem::exists(root_ + "/clipfile/formats"));
     saved != nullptr ? setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1)
                      : unsetenv("XDG_RUNTIME_DIR");
@@ -376,12 +381,12 @@ TEST_F(PortableClipboardTest, DamagedContentsReadAsEmpty) {
     for (const auto& [name, bytes] : cases) {
         SCOPED_TRACE(name);
         WriteBytes(contents, bytes);
-        PortablePlatform p(location_);
-        EXPECT_FALSE(p.IsClipboardFormatAvailable(CF_TEXT));
-        if (p.OpenClipboard()) {
-            EXPECT_EQ(p.EnumClipboardFormats(0), 0u);
-            EXPECT_EQ(p.GetClipboardData(CF_TEXT), DataHandle::None);
-            p.CloseClipboard();
+        PortableBackend p(location_);
+        EXPECT_FALSE(p.clipboard.IsClipboardFormatAvailable(CF_TEXT));
+        if (p.clipboard.OpenClipboard()) {
+            EXPECT_EQ(p.clipboard.EnumClipboardFormats(0), 0u);
+            EXPECT_EQ(p.clipboard.GetClipboardData(CF_TEXT), DataHandle::None);
+            p.clipboard.CloseClipboard();
         }
     }
 
@@ -389,11 +394,11 @@ TEST_F(PortableClipboardTest, DamagedContentsReadAsEmpty) {
     for (const bool fifo : {true, false}) {
         std::filesystem::remove(contents);
         ASSERT_EQ(fifo ? mkfifo(contents.c_str(), 0600) : mkdir(contents.c_str(), 0700), 0);
-        PortablePlatform p(location_);
-        EXPECT_FALSE(p.IsClipboardFormatAvailable(CF_TEXT));
-        ASSERT_TRUE(p.OpenClipboard());
-        EXPECT_EQ(p.EnumClipboardFormats(0), 0u);
-        p.CloseClipboard();
+        PortableBackend p(location_);
+        EXPECT_FALSE(p.clipboard.IsClipboardFormatAvailable(CF_TEXT));
+        ASSERT_TRUE(p.clipboard.OpenClipboard());
+        EXPECT_EQ(p.clipboard.EnumClipboardFormats(0), 0u);
+        p.clipboard.CloseClipboard();
     }
     alarm(0);
 
@@ -404,39 +409,40 @@ TEST_F(PortableClipboardTest, DamagedContentsReadAsEmpty) {
 }
 
 TEST_F(PortableClipboardTest, RegisteredFormatsAreSharedAndCaseInsensitive) {
-    PortablePlatform a(location_);
-    PortablePlatform b(location_);
-    const FormatId id = a.RegisterClipboardFormatA("Custom Format");
+    PortableBackend a(location_);
+    PortableBackend b(location_);
+    const FormatId id = a.clipboard.RegisterClipboardFormatA("Custom Format");
     EXPECT_GE(id, 0xC000u);
-    EXPECT_EQ(a.RegisterClipboardFormatA("CUSTOM format"), id);
-    EXPECT_EQ(b.RegisterClipboardFormatA("custom FORMAT"), id);
-    const FormatId other = b.RegisterClipboardFormatA("Other");
+    EXPECT_EQ(a.clipboard.RegisterClipboardFormatA("CUSTOM format"), id);
+    EXPECT_EQ(b.clipboard.RegisterClipboardFormatA("custom FORMAT"), id);
+    const FormatId other = b.clipboard.RegisterClipboardFormatA("Other");
     EXPECT_GE(other, 0xC000u);
     EXPECT_NE(other, id);
 
     for (const std::string& bad : {std::string(), std::string(256, 'n')}) {
-        EXPECT_EQ(a.RegisterClipboardFormatA(bad.c_str()), 0u) << bad.size();
+        EXPECT_EQ(a.clipboard.RegisterClipboardFormatA(bad.c_str()), 0u) << bad.size();
     }
-    EXPECT_EQ(a.RegisterClipboardFormatA(nullptr), 0u);
+    EXPECT_EQ(a.clipboard.RegisterClipboardFormatA(nullptr), 0u);
     const std::string longest(255, 'n');
-    const FormatId longestId = a.RegisterClipboardFormatA(longest.c_str());
+    const FormatId longestId = a.clipboard.RegisterClipboardFormatA(longest.c_str());
     char name[300];
-    ASSERT_EQ(b.GetClipboardFormatNameA(longestId, name, sizeof name), 255);
+    ASSERT_EQ(b.clipboard.GetClipboardFormatNameA(longestId, name, sizeof name), 255);
     EXPECT_EQ(name, longest);
 
     const std::pair<int, const char*> truncations[] = {
         {1, ""}, {4, "Cus"}, {13, "Custom Forma"}, {14, "Custom Format"}, {64, "Custom Format"}};
     for (const auto& [size, expected] : truncations) {
         std::memset(name, 'X', sizeof name);
-        EXPECT_EQ(b.GetClipboardFormatNameA(id, name, size), static_cast<int>(strlen(expected)));
+        EXPECT_EQ(b.clipboard.GetClipboardFormatNameA(id, name, size),
+                  static_cast<int>(strlen(expected)));
         EXPECT_STREQ(name, expected);
     }
     for (const FormatId unnamed : {FormatId{CF_TEXT}, FormatId{0xBFFF}, FormatId{0xC100}}) {
-        EXPECT_EQ(a.GetClipboardFormatNameA(unnamed, name, sizeof name), 0) << unnamed;
+        EXPECT_EQ(a.clipboard.GetClipboardFormatNameA(unnamed, name, sizeof name), 0) << unnamed;
     }
 
     WriteBytes(location_ + "/formats.tmp.1", "left by a killed registration");
-    EXPECT_NE(a.RegisterClipboardFormatA("Third"), 0u);
+    EXPECT_NE(a.clipboard.RegisterClipboardFormatA("Third"), 0u);
     EXPECT_FALSE(std::filesystem::exists(location_ + "/formats.tmp.1"));
 
     // A full table refuses new names; a damaged one refuses all and is kept.
@@ -447,14 +453,14 @@ TEST_F(PortableClipboardTest, RegisteredFormatsAreSharedAndCaseInsensitive) {
         names.push_back("f" + std::to_string(i));
     }
     WriteBytes(formats, EncodeFormats(names));
-    EXPECT_EQ(a.RegisterClipboardFormatA("F5"), 0xC005u);
-    EXPECT_EQ(a.RegisterClipboardFormatA("one too many"), 0u);
+    EXPECT_EQ(a.clipboard.RegisterClipboardFormatA("F5"), 0xC005u);
+    EXPECT_EQ(a.clipboard.RegisterClipboardFormatA("one too many"), 0u);
     const std::string valid = EncodeFormats({"Alpha"});
     for (const std::string& damaged :
          {Patch(valid, 16, 0xC001, 2), Patch(valid, 18, 6, 1), valid + "z"}) {
         WriteBytes(formats, damaged);
-        EXPECT_EQ(a.RegisterClipboardFormatA("Beta"), 0u);
-        EXPECT_EQ(a.GetClipboardFormatNameA(0xC000, name, sizeof name), 0);
+        EXPECT_EQ(a.clipboard.RegisterClipboardFormatA("Beta"), 0u);
+        EXPECT_EQ(a.clipboard.GetClipboardFormatNameA(0xC000, name, sizeof name), 0);
         EXPECT_EQ(ReadBytes(formats), damaged);
     }
 }
@@ -467,10 +473,10 @@ TEST_F(PortableClipboardTest, ConcurrentRegistrationsAgree) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     const int side = child == 0 ? 1 : 0;  // the two register in opposite orders
-    PortablePlatform p(location_);
+    PortableBackend p(location_);
     for (int i = 0; i < kNames; ++i) {
         const int n = side == 0 ? i : kNames - 1 - i;
-        ids[side][n] = p.RegisterClipboardFormatA(("name " + std::to_string(n)).c_str());
+        ids[side][n] = p.clipboard.RegisterClipboardFormatA(("name " + std::to_string(n)).c_str());
     }
     if (child == 0) {
         _exit(write(results[1], ids[1], sizeof ids[1]) == sizeof ids[1] ? 0 : 1);
@@ -496,12 +502,15 @@ TEST_F(PortableClipboardTest, RunningOutOfSpaceKeepsPreviousContents) {
     if (child == 0) {
         const rlimit limit{64 << 10, 64 << 10};
         signal(SIGXFSZ, SIG_IGN);
-        PortablePlatform p(location_);
-        const MemoryHandle block = p.GlobalAlloc(1u << 20);
-        const bool refused = setrlimit(RLIMIT_FSIZE, &limit) == 0 && p.OpenClipboard() &&
-                             p.EmptyClipboard() && !p.SetClipboardData(CF_DIB, ToData(block));
+        PortableBackend p(location_);
+        const MemoryHandle block = p.memory.GlobalAlloc(1u << 20);
+        const bool refused = setrlimit(RLIMIT_FSIZE, &limit) == 0 && p.clipboard.OpenClipboard() &&
+                             p.clipboard.EmptyClipboard() &&
+                             !p.clipboard.SetClipboardData(CF_DIB, ToData(block));
         // A refused block stays the caller's.
-        _exit(refused && p.GlobalSize(block) == 1u << 20 && p.CloseClipboard() ? 0 : 1);
+        _exit(refused && p.memory.GlobalSize(block) == 1u << 20 && p.clipboard.CloseClipboard()
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -513,29 +522,30 @@ TEST_F(PortableClipboardTest, RunningOutOfSpaceKeepsPreviousContents) {
 }
 
 TEST_F(PortableClipboardTest, FilesOpenOnlyRegularFilesAndMoveEveryByte) {
-    PortablePlatform p(location_);
+    PortableBackend p(location_);
     const std::string fifo = root_ + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     alarm(10);  // a blocking open would hang here
     for (const std::string& path : {root_, fifo, root_ + "/missing"}) {
-        EXPECT_EQ(p.OpenFileForReading(path.c_str()), FileHandle::None) << path;
+        EXPECT_EQ(p.files.OpenFileForReading(path.c_str()), FileHandle::None) << path;
     }
     alarm(0);
 
     const std::string path = root_ + "/data";
     const std::string bytes = Pattern((3u << 20) + 1);
     WriteBytes(path, bytes + "a longer previous version");
-    const FileHandle out = p.CreateFileForWriting(path.c_str());
+    const FileHandle out = p.files.CreateFileForWriting(path.c_str());
     std::size_t written = 0;
-    EXPECT_TRUE(p.WriteFile(out, bytes.data(), bytes.size(), written) && written == bytes.size());
-    EXPECT_TRUE(p.CloseFile(out));
-    const FileHandle in = p.OpenFileForReading(path.c_str());
+    EXPECT_TRUE(p.files.WriteFile(out, bytes.data(), bytes.size(), written) &&
+                written == bytes.size());
+    EXPECT_TRUE(p.files.CloseFile(out));
+    const FileHandle in = p.files.OpenFileForReading(path.c_str());
     std::string back(bytes.size() + 10, '\0');
     std::size_t got = 0;
-    EXPECT_TRUE(p.ReadFile(in, back.data(), back.size(), got));
+    EXPECT_TRUE(p.files.ReadFile(in, back.data(), back.size(), got));
     EXPECT_EQ(back.substr(0, got), bytes);
-    EXPECT_TRUE(p.ReadFile(in, back.data(), 1, got) && got == 0);
-    EXPECT_TRUE(p.CloseFile(in));
+    EXPECT_TRUE(p.files.ReadFile(in, back.data(), 1, got) && got == 0);
+    EXPECT_TRUE(p.files.CloseFile(in));
 }
 
 }  // namespace
@@ -560,31 +570,31 @@ std::pair<std::string, std::string> SmallDib() {
 TEST_F(PortableClipboardTest, BitmapsAreStoredAsPixelsAndOfferedAsDibs) {
     const auto [header, rows] = SmallDib();
     {
-        PortablePlatform p(location_);
-        const DcHandle screen = p.GetScreenDC();
-        const BitmapHandle bitmap = p.CreateDIBitmap(
+        PortableBackend p(location_);
+        const DcHandle screen = p.graphics.GetScreenDC();
+        const BitmapHandle bitmap = p.graphics.CreateDIBitmap(
             screen, reinterpret_cast<const std::uint8_t*>(header.data()), header.size(),
             reinterpret_cast<const std::uint8_t*>(rows.data()), rows.size());
-        p.ReleaseScreenDC(screen);
+        p.graphics.ReleaseScreenDC(screen);
         ASSERT_NE(bitmap, BitmapHandle::None);
-        ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
+        ASSERT_TRUE(p.clipboard.OpenClipboard() && p.clipboard.EmptyClipboard());
         ASSERT_TRUE(Put(p, CF_TEXT, "t"));
-        ASSERT_TRUE(p.SetClipboardData(CF_BITMAP, ToData(bitmap)));
-        ASSERT_TRUE(p.CloseClipboard());
+        ASSERT_TRUE(p.clipboard.SetClipboardData(CF_BITMAP, ToData(bitmap)));
+        ASSERT_TRUE(p.clipboard.CloseClipboard());
     }
-    PortablePlatform p(location_);
-    EXPECT_TRUE(p.IsClipboardFormatAvailable(CF_DIBV5));
-    ASSERT_TRUE(p.OpenClipboard());
+    PortableBackend p(location_);
+    EXPECT_TRUE(p.clipboard.IsClipboardFormatAvailable(CF_DIBV5));
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
     std::vector<FormatId> listed;
-    for (FormatId id = p.EnumClipboardFormats(0); id != 0 && listed.size() < 10;
-         id = p.EnumClipboardFormats(id)) {
+    for (FormatId id = p.clipboard.EnumClipboardFormats(0); id != 0 && listed.size() < 10;
+         id = p.clipboard.EnumClipboardFormats(id)) {
         listed.push_back(id);
     }
     EXPECT_EQ(listed, (std::vector<FormatId>{CF_TEXT, CF_BITMAP, CF_DIB, CF_DIBV5}));
 
-    const BitmapHandle bitmap = AsBitmap(p.GetClipboardData(CF_BITMAP));
+    const BitmapHandle bitmap = AsBitmap(p.clipboard.GetClipboardData(CF_BITMAP));
     BitmapDescription description;
-    ASSERT_TRUE(p.DescribeBitmap(bitmap, description));
+    ASSERT_TRUE(p.graphics.DescribeBitmap(bitmap, description));
     EXPECT_EQ(description.width, 3);
     EXPECT_EQ(description.height, 2);
     EXPECT_EQ(description.planes, 1);
@@ -594,28 +604,28 @@ TEST_F(PortableClipboardTest, BitmapsAreStoredAsPixelsAndOfferedAsDibs) {
     std::string info = header;
     info.replace(20, 4, LE(rows.size(), 4));
     std::string out(rows.size(), '\xcc');
-    const DcHandle dc = p.CreateCompatibleDC();
-    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(),
-                          reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+    const DcHandle dc = p.graphics.CreateCompatibleDC();
+    EXPECT_EQ(p.graphics.GetDIBits(dc, bitmap, 0, 2, out.data(),
+                                   reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
               2);
     EXPECT_EQ(out, rows);
     info.replace(14, 2, LE(8, 2));
-    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 2, out.data(),
-                          reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+    EXPECT_EQ(p.graphics.GetDIBits(dc, bitmap, 0, 2, out.data(),
+                                   reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
               0)
         << "only 24 and 32-bit reads";
-    p.DeleteDC(dc);
+    p.graphics.DeleteDC(dc);
 
     for (const auto& [id, headerSize] : {std::pair{CF_DIB, 40U}, std::pair{CF_DIBV5, 124U}}) {
-        const MemoryHandle dib = AsMemory(p.GetClipboardData(id));
-        ASSERT_EQ(p.GlobalSize(dib), headerSize + 3 * 2 * 4) << id;
-        const auto* bytes = static_cast<const std::uint8_t*>(p.GlobalLock(dib));
+        const MemoryHandle dib = AsMemory(p.clipboard.GetClipboardData(id));
+        ASSERT_EQ(p.memory.GlobalSize(dib), headerSize + 3 * 2 * 4) << id;
+        const auto* bytes = static_cast<const std::uint8_t*>(p.memory.GlobalLock(dib));
         EXPECT_EQ(bytes[0], headerSize);
         EXPECT_EQ(bytes[14], 32) << "biBitCount";
         EXPECT_EQ(bytes[headerSize + 4 + 1], 100) << "green of the second pixel, bottom row";
-        p.GlobalUnlock(dib);
+        p.memory.GlobalUnlock(dib);
     }
-    p.CloseClipboard();
+    p.clipboard.CloseClipboard();
 }
 
 TEST_F(PortableClipboardTest, DamagedBitmapGivesNoHandle) {
@@ -624,12 +634,12 @@ TEST_F(PortableClipboardTest, DamagedBitmapGivesNoHandle) {
     std::filesystem::create_directories(location_);
     WriteBytes(location_ + "/contents",
                EncodeContents({{CF_BITMAP, LE(3, 4) + LE(2, 4) + std::string(20, 'x')}}));
-    PortablePlatform p(location_);
-    ASSERT_TRUE(p.OpenClipboard());
-    EXPECT_EQ(p.EnumClipboardFormats(0), FormatId{CF_BITMAP});
-    EXPECT_EQ(p.GetClipboardData(CF_BITMAP), DataHandle::None);
-    EXPECT_EQ(p.GetClipboardData(CF_DIB), DataHandle::None);
-    p.CloseClipboard();
+    PortableBackend p(location_);
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    EXPECT_EQ(p.clipboard.EnumClipboardFormats(0), FormatId{CF_BITMAP});
+    EXPECT_EQ(p.clipboard.GetClipboardData(CF_BITMAP), DataHandle::None);
+    EXPECT_EQ(p.clipboard.GetClipboardData(CF_DIB), DataHandle::None);
+    p.clipboard.CloseClipboard();
 }
 
 // The offset of each format's block in a contents file, from its table.
@@ -660,21 +670,21 @@ TEST_F(PortableClipboardTest, LargeBlocksStartOnAPageBoundaryAndSmallOnesStayPac
     for (std::size_t i = 3; i < pixels.size(); i += 4)
         pixels[i] = '\0';  // the screen keeps the fourth byte 0
     {
-        PortablePlatform p(location_);
-        const DcHandle screen = p.GetScreenDC();
-        const BitmapHandle bitmap = p.CreateDIBitmap(
+        PortableBackend p(location_);
+        const DcHandle screen = p.graphics.GetScreenDC();
+        const BitmapHandle bitmap = p.graphics.CreateDIBitmap(
             screen, reinterpret_cast<const std::uint8_t*>(header.data()), header.size(),
             reinterpret_cast<const std::uint8_t*>(pixels.data()), pixels.size());
-        p.ReleaseScreenDC(screen);
+        p.graphics.ReleaseScreenDC(screen);
         ASSERT_NE(bitmap, BitmapHandle::None);
-        ASSERT_TRUE(p.OpenClipboard() && p.EmptyClipboard());
+        ASSERT_TRUE(p.clipboard.OpenClipboard() && p.clipboard.EmptyClipboard());
         for (const auto& [id, bytes] :
              Contents{{CF_TEXT, "a"}, {CF_DIF, Pattern(100000)}, {CF_RIFF, "bc"}}) {
             ASSERT_TRUE(Put(p, id, bytes));
         }
-        ASSERT_TRUE(p.SetClipboardData(CF_BITMAP, ToData(bitmap)));
+        ASSERT_TRUE(p.clipboard.SetClipboardData(CF_BITMAP, ToData(bitmap)));
         ASSERT_TRUE(Put(p, CF_WAVE, "d"));
-        ASSERT_TRUE(p.CloseClipboard());
+        ASSERT_TRUE(p.clipboard.CloseClipboard());
     }
     const auto offsets = BlockOffsets(ReadBytes(location_ + "/contents"));
     const std::vector<FormatId> ids = {CF_TEXT, CF_DIF, CF_RIFF, CF_BITMAP, CF_WAVE};
@@ -686,24 +696,25 @@ TEST_F(PortableClipboardTest, LargeBlocksStartOnAPageBoundaryAndSmallOnesStayPac
     EXPECT_EQ((offsets[3].second + 8) % page, 0u) << "bitmap pixels, after its 8-byte size";
     EXPECT_EQ(offsets[4].second, offsets[3].second + 8 + pixels.size());
 
-    PortablePlatform p(location_);
-    ASSERT_TRUE(p.OpenClipboard());
+    PortableBackend p(location_);
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
     EXPECT_EQ(ReadOpen(p).size(), 7u) << "five placed, CF_DIB and CF_DIBV5 derived";
-    const MemoryHandle dib = AsMemory(p.GetClipboardData(CF_DIB));
-    ASSERT_EQ(p.GlobalSize(dib), 40 + pixels.size());
-    EXPECT_EQ(std::string(static_cast<const char*>(p.GlobalLock(dib)) + 40, pixels.size()), pixels);
-    p.GlobalUnlock(dib);
-    const BitmapHandle bitmap = AsBitmap(p.GetClipboardData(CF_BITMAP));
+    const MemoryHandle dib = AsMemory(p.clipboard.GetClipboardData(CF_DIB));
+    ASSERT_EQ(p.memory.GlobalSize(dib), 40 + pixels.size());
+    EXPECT_EQ(std::string(static_cast<const char*>(p.memory.GlobalLock(dib)) + 40, pixels.size()),
+              pixels);
+    p.memory.GlobalUnlock(dib);
+    const BitmapHandle bitmap = AsBitmap(p.clipboard.GetClipboardData(CF_BITMAP));
     std::string info = header;
     info.replace(20, 4, LE(pixels.size(), 4));  // biSizeImage: the room given
     std::string read(pixels.size(), '\xcc');
-    const DcHandle dc = p.CreateCompatibleDC();
-    EXPECT_EQ(p.GetDIBits(dc, bitmap, 0, 130, read.data(),
-                          reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+    const DcHandle dc = p.graphics.CreateCompatibleDC();
+    EXPECT_EQ(p.graphics.GetDIBits(dc, bitmap, 0, 130, read.data(),
+                                   reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
               130);
-    p.DeleteDC(dc);
+    p.graphics.DeleteDC(dc);
     EXPECT_EQ(read, pixels) << "the bitmap read back";
-    p.CloseClipboard();
+    p.clipboard.CloseClipboard();
     EXPECT_EQ(Snapshot(location_)->at(1),
               (std::pair<FormatId, std::string>{CF_DIF, Pattern(100000)}));
 }
@@ -718,26 +729,27 @@ TEST_F(PortableClipboardTest, LargeBlocksAreLentWithoutSharingWrites) {
     const std::string encoded = EncodeContents(placed);  // blocks at offsets off any page boundary
     WriteBytes(location_ + "/contents", encoded);
 
-    PortablePlatform p(location_);
-    ASSERT_TRUE(p.OpenClipboard());
-    const MemoryHandle dib = AsMemory(p.GetClipboardData(CF_DIB));
-    const MemoryHandle riff = AsMemory(p.GetClipboardData(CF_RIFF));
-    ASSERT_EQ(p.GlobalSize(dib), 300001u);
-    auto* bytes = static_cast<char*>(p.GlobalLock(dib));
+    PortableBackend p(location_);
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    const MemoryHandle dib = AsMemory(p.clipboard.GetClipboardData(CF_DIB));
+    const MemoryHandle riff = AsMemory(p.clipboard.GetClipboardData(CF_RIFF));
+    ASSERT_EQ(p.memory.GlobalSize(dib), 300001u);
+    auto* bytes = static_cast<char*>(p.memory.GlobalLock(dib));
     ASSERT_NE(bytes, nullptr);
     EXPECT_EQ(std::string(bytes, 300001), placed[1].second);
     std::memset(bytes, 'X', 300001);
-    p.GlobalUnlock(dib);
-    p.GlobalFree(dib);
-    EXPECT_EQ(p.GlobalSize(dib), 0u) << "released";
-    ASSERT_EQ(p.GlobalSize(riff), 65536u);
-    EXPECT_EQ(std::string(static_cast<const char*>(p.GlobalLock(riff)), 65536), placed[2].second)
+    p.memory.GlobalUnlock(dib);
+    p.memory.GlobalFree(dib);
+    EXPECT_EQ(p.memory.GlobalSize(dib), 0u) << "released";
+    ASSERT_EQ(p.memory.GlobalSize(riff), 65536u);
+    EXPECT_EQ(std::string(static_cast<const char*>(p.memory.GlobalLock(riff)), 65536),
+              placed[2].second)
         << "the other block survives the first one's release";
-    p.GlobalUnlock(riff);
+    p.memory.GlobalUnlock(riff);
     EXPECT_EQ(ReadOpen(p), placed) << "lent again, unchanged";
-    ASSERT_TRUE(p.CloseClipboard());
+    ASSERT_TRUE(p.clipboard.CloseClipboard());
     EXPECT_EQ(ReadBytes(location_ + "/contents"), encoded);
-    EXPECT_EQ(p.GlobalSize(riff), 0u) << "released with the session";
+    EXPECT_EQ(p.memory.GlobalSize(riff), 0u) << "released with the session";
 }
 
 // Large buffers come from their own mappings: every byte of every size must be

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "clipboard/heap_memory.h"
-#include "clipboard/platform.h"
+#include "platform/platform.h"
+#include "portable/heap_memory.h"
 
 namespace clipfile::testing {
 
@@ -46,12 +46,22 @@ struct FakeBitmap {
     Bytes bits;
 };
 
-// An in-memory platform: clipboard, global memory, bitmaps and a file system,
-// with any call able to fail on demand.
-class FakePlatform : public Platform {
+// An in-memory platform: every role (console, clipboard, global memory,
+// bitmaps and a file system) in one object, with any call able to fail on
+// demand. It converts to the Platform that names it in every role; a test may
+// compose some of its roles with other implementations instead.
+class FakePlatform : public Console,
+                     public Clipboard,
+                     public GlobalMemory,
+                     public Graphics,
+                     public Files {
 public:
     FakePlatform();
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
     ~FakePlatform() override;
+
+    operator Platform&() { return roles_; }  // NOLINT(google-explicit-constructor)
 
     // --- test controls and inspection ---
     std::set<Op> failing;
@@ -86,7 +96,7 @@ public:
     std::size_t LiveBitmaps() const { return bitmaps_.size(); }
     std::size_t OpenFiles() const { return openFiles_.size(); }
 
-    // --- Platform ---
+    // --- the roles ---
     bool InitializeFramework() override;
     void WriteOutput(std::string_view text) override;
     void WriteError(std::string_view text) override;
@@ -140,6 +150,7 @@ private:
         bool writing = false;
     };
 
+    Platform roles_{*this, *this, *this, *this, *this};
     HeapGlobalMemory memory_;
     std::vector<Item> clipboard_;
     std::map<std::uintptr_t, FakeBitmap> bitmaps_;

@@ -7,7 +7,7 @@
 #include <optional>
 #include <span>
 
-#include "clipboard/platform.h"
+#include "platform/types.h"
 
 namespace clipfile {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "clipboard/heap_buffer.h"
+#include "util/heap_buffer.h"
 
 namespace clipfile {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "cli/formats.h"
-#include "clipboard/print.h"
+#include "formats/formats.h"
+#include "platform/print.h"
 #include "transfer/get_data.h"
 #include "transfer/put_data.h"
 
@@ -53,8 +53,8 @@ int DispatchCommand(Platform& platform, const char* keyword, const char* formatN
 }
 
 int RunClipfile(Platform& platform, int argc, char** argv) {
-    if (!platform.InitializeFramework()) {
-        platform.WriteError("Fatal Error: MFC initialization failed\n");
+    if (!platform.console.InitializeFramework()) {
+        platform.console.WriteError("Fatal Error: MFC initialization failed\n");
         return 1;
     }
     if (argc == 2) {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "clipboard/print.h"
+#include "platform/print.h"
 
 namespace clipfile {
 
@@ -14,7 +14,7 @@ void PrintGatherFailure(Platform& platform) {
 
 bool WriteAll(Platform& platform, FileHandle file, const void* data, std::size_t size) {
     std::size_t written = 0;
-    return platform.WriteFile(file, data, size, written) && written == size;
+    return platform.files.WriteFile(file, data, size, written) && written == size;
 }
 
 }  // namespace
@@ -22,15 +22,15 @@ bool WriteAll(Platform& platform, FileHandle file, const void* data, std::size_t
 UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, BitmapHandle bitmap,
                                    DcHandle deviceContext) {
     const BITMAPINFOHEADER built = ReadInfoHeader(infoBlock.span());
-    UniqueMemoryBlock pixels(platform, platform.GlobalAlloc(built.biSizeImage));
+    UniqueMemoryBlock pixels(platform, platform.memory.GlobalAlloc(built.biSizeImage));
     MemoryLock lock(platform, pixels.get());
     if (!pixels || !lock) {
         Print(platform, "\n * Error while allocating memory pointer. *\n");
         return {};
     }
     const auto scanLines = static_cast<std::uint32_t>(std::llabs(std::int64_t{built.biHeight}));
-    if (platform.GetDIBits(deviceContext, bitmap, 0, scanLines, lock.bytes(), infoBlock.bytes.get(),
-                           infoBlock.size) == 0) {
+    if (platform.graphics.GetDIBits(deviceContext, bitmap, 0, scanLines, lock.bytes(),
+                                    infoBlock.bytes.get(), infoBlock.size) == 0) {
         PrintGatherFailure(platform);
         return {};
     }
@@ -68,7 +68,7 @@ bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& info
         Print(platform, "\n * Error while allocating memory pointer. *\n");
         return false;
     }
-    UniqueFile file(platform, platform.CreateFileForWriting(path));
+    UniqueFile file(platform, platform.files.CreateFileForWriting(path));
     if (!file) {
         Print(platform, "\n * Error while Creating the \"%s\" File. * \n", path);
         return false;
@@ -98,8 +98,8 @@ bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& info
 }
 
 ExportResult ExportBitmapToFile(Platform& platform, const char* path) {
-    UniqueMemoryDc deviceContext(platform, platform.CreateCompatibleDC());
-    if (!platform.IsClipboardFormatAvailable(CF_BITMAP)) {
+    UniqueMemoryDc deviceContext(platform, platform.graphics.CreateCompatibleDC());
+    if (!platform.clipboard.IsClipboardFormatAvailable(CF_BITMAP)) {
         Print(platform,
               "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to "
               "clipboard. *\n");
@@ -111,9 +111,9 @@ ExportResult ExportBitmapToFile(Platform& platform, const char* path) {
         return ExportResult::Failed;
     }
     // The bitmap belongs to the clipboard: used only while it is open, never deleted.
-    const BitmapHandle bitmap = AsBitmap(platform.GetClipboardData(CF_BITMAP));
+    const BitmapHandle bitmap = AsBitmap(platform.clipboard.GetClipboardData(CF_BITMAP));
     BitmapDescription description;
-    if (!platform.DescribeBitmap(bitmap, description)) {
+    if (!platform.graphics.DescribeBitmap(bitmap, description)) {
         Print(platform, "\n * Error while gathering the data from the bitmap handle. *\n");
         return ExportResult::EndProcess;
     }

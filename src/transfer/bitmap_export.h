@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bmp/bmp.h"
-#include "clipboard/handles.h"
+#include "platform/handles.h"
 #include "transfer/get_data.h"
 
 namespace clipfile {

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "bmp/bmp.h"
-#include "clipboard/print.h"
+#include "platform/print.h"
 #include "transfer/put_data.h"
 
 namespace clipfile {
@@ -18,14 +18,14 @@ void PrintReadFailure(Platform& platform) {
 }  // namespace
 
 bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) {
-    UniqueFile file(platform, platform.OpenFileForReading(path));
+    UniqueFile file(platform, platform.files.OpenFileForReading(path));
     if (!file) {
         Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
         return false;
     }
     std::array<std::uint8_t, kFileHeaderSize> headerBytes{};
     std::size_t got = 0;
-    if (!platform.ReadFile(file.get(), headerBytes.data(), headerBytes.size(), got) ||
+    if (!platform.files.ReadFile(file.get(), headerBytes.data(), headerBytes.size(), got) ||
         got != headerBytes.size()) {
         Print(platform, "\n * Error while gathering the bits from the \"%s\" file. * \n", path);
         return false;
@@ -36,7 +36,7 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         return false;
     }
     std::uint64_t length = 0;
-    if (!platform.GetFileLength(file.get(), length) || length < kFileHeaderSize) {
+    if (!platform.files.GetFileLength(file.get(), length) || length < kFileHeaderSize) {
         PrintReadFailure(platform);
         return false;
     }
@@ -45,13 +45,13 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         return false;
     }
     const auto size = static_cast<std::size_t>(length - kFileHeaderSize);
-    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
     MemoryLock lock(platform, block.get());
     if (!block || !lock) {
         Print(platform, "\n * Error while allocating the Global Memory. * \n");
         return false;
     }
-    if (!platform.ReadFile(file.get(), lock.bytes(), size, got) || got != size) {
+    if (!platform.files.ReadFile(file.get(), lock.bytes(), size, got) || got != size) {
         PrintReadFailure(platform);
         return false;
     }
@@ -63,9 +63,9 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
     }
     BitmapHandle created = BitmapHandle::None;
     {
-        UniqueScreenDc screen(platform, platform.GetScreenDC());
-        created = platform.CreateDIBitmap(screen.get(), bytes, size, bytes + pixels->offset,
-                                          pixels->size);
+        UniqueScreenDc screen(platform, platform.graphics.GetScreenDC());
+        created = platform.graphics.CreateDIBitmap(screen.get(), bytes, size,
+                                                   bytes + pixels->offset, pixels->size);
     }
     if (created == BitmapHandle::None) {
         Print(platform, "\n * Error while creating the bitmap from the \"%s\" file. * \n", path);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clipboard/handles.h"
+#include "platform/handles.h"
 
 namespace clipfile {
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "cli/formats.h"
-#include "clipboard/handles.h"
-#include "clipboard/print.h"
+#include "formats/formats.h"
+#include "platform/handles.h"
+#include "platform/print.h"
 #include "transfer/bitmap_export.h"
 
 namespace clipfile {
@@ -19,7 +19,7 @@ struct ClipboardCopy {
 };
 
 bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
-    if (!platform.IsClipboardFormatAvailable(id)) {
+    if (!platform.clipboard.IsClipboardFormatAvailable(id)) {
         Print(platform, "\n * Clipboard doesn't contain the data of specified format. *\n");
         return false;
     }
@@ -29,12 +29,12 @@ bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
         return false;
     }
     // The handle belongs to the clipboard and is only used while it is open.
-    const MemoryHandle block = AsMemory(platform.GetClipboardData(id));
+    const MemoryHandle block = AsMemory(platform.clipboard.GetClipboardData(id));
     if (block == MemoryHandle::None) {
         Print(platform, "\n * Retrieved an invalid handle from the clipboard. *\n");
         return false;
     }
-    const std::size_t size = platform.GlobalSize(block);
+    const std::size_t size = platform.memory.GlobalSize(block);
     MemoryLock lock(platform, block);
     if (!lock) {
         Print(platform, "\n * Couldn't able to lock the data * \n");
@@ -42,7 +42,7 @@ bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
     }
     // An empty buffer still has an address, so an empty block is not an
     // allocation failure.
-    copy.bytes = platform.AllocateBuffer(size);
+    copy.bytes = platform.memory.AllocateBuffer(size);
     if (!copy.bytes) {
         Print(platform, "\n * Unable to allocate memory for the data. * \n");
         return false;
@@ -57,13 +57,13 @@ bool ExportRawFormatToFile(Platform& platform, FormatId id, const char* path) {
     if (!CopyClipboardData(platform, id, copy)) {
         return false;
     }
-    UniqueFile file(platform, platform.CreateFileForWriting(path));
+    UniqueFile file(platform, platform.files.CreateFileForWriting(path));
     if (!file) {
         Print(platform, "\n * Error whle opening the \"%s\" file. * \n", path);
         return false;
     }
     std::size_t written = 0;
-    const bool wrote = platform.WriteFile(file.get(), copy.bytes.get(), copy.size, written);
+    const bool wrote = platform.files.WriteFile(file.get(), copy.bytes.get(), copy.size, written);
     // A failed close means buffered bytes never reached the file.
     const bool closed = Close(platform, file);
     if (!wrote || written != copy.size || !closed) {

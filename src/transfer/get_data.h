@@ -1,6 +1,6 @@
 #pragma once
 
-#include "clipboard/platform.h"
+#include "platform/platform.h"
 
 namespace clipfile {
 

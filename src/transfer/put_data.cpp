@@ -4,9 +4,9 @@
 #include <cstring>
 #include <limits>
 
-#include "cli/formats.h"
-#include "clipboard/handles.h"
-#include "clipboard/print.h"
+#include "formats/formats.h"
+#include "platform/handles.h"
+#include "platform/print.h"
 #include "transfer/bitmap_import.h"
 
 namespace clipfile {
@@ -24,7 +24,7 @@ void PrintAllocationFailure(Platform& platform) {
 // A new block holding a copy of the first `size` bytes of `from`.
 UniqueMemoryBlock CopyIntoExactBlock(Platform& platform, const std::uint8_t* from,
                                      std::size_t size) {
-    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size));
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
     if (!block) {
         PrintAllocationFailure(platform);
         return {};
@@ -47,7 +47,7 @@ UniqueMemoryBlock CopyIntoExactBlock(Platform& platform, const std::uint8_t* fro
 // into a block of its exact size.
 UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatId id) {
     std::uint64_t length = 0;
-    if (!platform.GetFileLength(file, length)) {
+    if (!platform.files.GetFileLength(file, length)) {
         PrintReadFailure(platform);
         return {};
     }
@@ -58,7 +58,7 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
     }
     const auto size = static_cast<std::size_t>(length);
     const std::size_t room = TerminatorRoom(id, size);
-    UniqueMemoryBlock block(platform, platform.GlobalAlloc(size + room));
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size + room));
     if (!block) {
         PrintAllocationFailure(platform);
         return {};
@@ -70,7 +70,7 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
     }
     auto* bytes = static_cast<std::uint8_t*>(lock.bytes());
     std::size_t got = 0;
-    if (!platform.ReadFile(file, bytes, size, got) || got != size) {
+    if (!platform.files.ReadFile(file, bytes, size, got) || got != size) {
         PrintReadFailure(platform);
         return {};
     }
@@ -91,11 +91,11 @@ bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, boo
         Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
         return false;
     }
-    if (!platform.EmptyClipboard()) {
+    if (!platform.clipboard.EmptyClipboard()) {
         Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
         return false;
     }
-    if (!platform.SetClipboardData(id, data)) {
+    if (!platform.clipboard.SetClipboardData(id, data)) {
         Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
         return false;
     }
@@ -119,7 +119,7 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
         Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
         return false;
     }
-    UniqueFile file(platform, platform.OpenFileForReading(path));
+    UniqueFile file(platform, platform.files.OpenFileForReading(path));
     if (!file) {
         Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
         return false;
@@ -134,7 +134,7 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
     if (row != nullptr) {
         id = row->id;
     } else {
-        id = platform.RegisterClipboardFormatA(formatName);
+        id = platform.clipboard.RegisterClipboardFormatA(formatName);
         if (id == 0) {
             Print(platform, "\n * Couldn't able to register the \"%s\" Clipboard Format. * \n",
                   formatName);

@@ -1,7 +1,6 @@
-#include "clipboard/portable_platform.h"
+#include "posix/portable_clipboard.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,10 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <span>
-
-#include "clipboard/system_platform.h"
 
 namespace clipfile {
 
@@ -20,38 +16,9 @@ namespace {
 
 using portable::kContentsHeaderSize;
 
-int FdOf(FileHandle file) {
-    const auto value = static_cast<std::uintptr_t>(file);
-    return value == 0 || value - 1 > INT_MAX ? -1 : static_cast<int>(value - 1);
-}
-
-FileHandle HandleOf(int fd) { return static_cast<FileHandle>(static_cast<std::uintptr_t>(fd) + 1); }
-
 constexpr std::size_t kBitmapBlobHeader = 8;
 constexpr std::size_t kAlignedBodyMin = std::size_t{64} * 1024;
 constexpr std::uint64_t kMappedBlockMin = std::uint64_t{64} * 1024;
-constexpr std::size_t kPrefaultMin = std::size_t{64} * 1024;
-
-std::uint64_t PageSize() {
-    static const long size = sysconf(_SC_PAGESIZE);
-    return size > 0 ? static_cast<std::uint64_t>(size) : 4096;
-}
-
-// Fresh memory about to be filled whole: its pages are cheaper taken in one
-// call than in a fault each. Older kernels refuse it and fault them in.
-void PrefaultForWriting(void* data, std::size_t bytes) {
-    if (bytes < kPrefaultMin) {
-        return;
-    }
-    const auto at = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t page = PageSize();
-    const std::uintptr_t first = (at + page - 1) / page * page;
-    const std::uintptr_t end = (at + bytes) / page * page;
-    if (end > first) {
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
-    }
-}
-
 void WriteLe32(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         out[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -136,49 +103,22 @@ bool IsFormatOnDisk(const char* location, FormatId id) {
 
 }  // namespace
 
-bool DefaultClipboardLocation(char* path, std::size_t size) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const int length =
-        runtime != nullptr && runtime[0] != '\0'
-            ? std::snprintf(path, size, "%s/clipfile", runtime)
-            : std::snprintf(path, size, "/tmp/clipfile-%lu", static_cast<unsigned long>(geteuid()));
-    return length > 0 && static_cast<std::size_t>(length) < size;
-}
-
-std::unique_ptr<Platform> CreateSystemPlatform() {
-    char location[kMaxLocationPath];
-    if (!DefaultClipboardLocation(location, sizeof location)) {
-        location[0] = '\0';
-    }
-    return std::unique_ptr<Platform>(new (std::nothrow) PortablePlatform(location));
-}
-
-PortablePlatform::PortablePlatform(std::string_view location) {
+PortableClipboard::PortableClipboard(std::string_view location, PortableMemory& memory,
+                                     PortableGraphics& graphics)
+    : memory_(memory), graphics_(graphics) {
     if (location.size() < sizeof location_) {
         std::memcpy(location_, location.data(), location.size());
         location_[location.size()] = '\0';
     }
 }
 
-PortablePlatform::~PortablePlatform() {
+PortableClipboard::~PortableClipboard() {
     if (IsOpen()) {
         CloseClipboard();
     }
 }
 
-bool PortablePlatform::InitializeFramework() { return true; }
-
-void PortablePlatform::WriteOutput(std::string_view text) {
-    // Flushed at once so that it keeps its place among unbuffered error text.
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void PortablePlatform::WriteError(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-}
-
-bool PortablePlatform::OpenClipboard() {
+bool PortableClipboard::OpenClipboard() {
     if (IsOpen()) {
         return false;
     }
@@ -207,7 +147,7 @@ bool PortablePlatform::OpenClipboard() {
     return true;
 }
 
-bool PortablePlatform::CloseClipboard() {
+bool PortableClipboard::CloseClipboard() {
     if (!IsOpen()) {
         return false;
     }
@@ -222,10 +162,10 @@ bool PortablePlatform::CloseClipboard() {
         pending_.count = 0;
     }
     for (std::uint32_t i = 0; i < handedOut_.count; ++i) {
-        memory_.Free(handedOut_.items[i]);
+        memory_.heap().Free(handedOut_.items[i]);
     }
     handedOut_.count = 0;
-    UnmapBlocks();
+    memory_.UnmapAll();
     for (std::uint32_t i = 0; i < handedOutBitmaps_.count; ++i) {
         graphics_.DeleteObject(handedOutBitmaps_.items[i]);
     }
@@ -245,7 +185,7 @@ bool PortablePlatform::CloseClipboard() {
 // Creates this session's temporary contents, optionally holding a copy of the
 // formats already on the clipboard. The format about to be replaced is not
 // copied; it keeps its place with an empty block until its new data lands.
-bool PortablePlatform::StartPending(bool keepCurrent, FormatId replaced) {
+bool PortableClipboard::StartPending(bool keepCurrent, FormatId replaced) {
     std::snprintf(pendingName_, sizeof pendingName_, "%s%ld", portable::kContentsTempPrefix,
                   static_cast<long>(getpid()));
     pendingFd_ =
@@ -278,7 +218,7 @@ bool PortablePlatform::StartPending(bool keepCurrent, FormatId replaced) {
     return ok;
 }
 
-void PortablePlatform::DropPending() {
+void PortableClipboard::DropPending() {
     if (HasPending()) {
         close(pendingFd_);
         pendingFd_ = -1;
@@ -287,7 +227,7 @@ void PortablePlatform::DropPending() {
     pending_.count = 0;
 }
 
-bool PortablePlatform::EmptyClipboard() {
+bool PortableClipboard::EmptyClipboard() {
     if (!IsOpen()) {
         return false;
     }
@@ -295,7 +235,7 @@ bool PortablePlatform::EmptyClipboard() {
     return StartPending(false, 0);
 }
 
-bool PortablePlatform::SetClipboardData(FormatId id, DataHandle data) {
+bool PortableClipboard::SetClipboardData(FormatId id, DataHandle data) {
     if (!IsOpen() || id == 0 || id > portable::kLastFormat) {
         return false;
     }
@@ -315,10 +255,10 @@ bool PortablePlatform::SetClipboardData(FormatId id, DataHandle data) {
         return true;
     }
     const MemoryHandle block = AsMemory(data);
-    if (!memory_.IsLive(block) || !AppendPending(id, {}, memory_.Bytes(block))) {
+    if (!memory_.heap().IsLive(block) || !AppendPending(id, {}, memory_.heap().Bytes(block))) {
         return false;
     }
-    memory_.Free(block);
+    memory_.heap().Free(block);
     return true;
 }
 
@@ -326,8 +266,8 @@ bool PortablePlatform::SetClipboardData(FormatId id, DataHandle data) {
 // the table was and a new table follows them; the header is rewritten last. A
 // failed write abandons the whole session, so the clipboard keeps what it
 // held before it was opened.
-bool PortablePlatform::AppendPending(FormatId id, std::span<const std::uint8_t> head,
-                                     std::span<const std::uint8_t> body) {
+bool PortableClipboard::AppendPending(FormatId id, std::span<const std::uint8_t> head,
+                                      std::span<const std::uint8_t> body) {
     if (!HasPending() && !StartPending(true, id)) {
         return false;
     }
@@ -362,21 +302,21 @@ bool PortablePlatform::AppendPending(FormatId id, std::span<const std::uint8_t> 
     return true;
 }
 
-FormatId PortablePlatform::EnumClipboardFormats(FormatId previous) {
+FormatId PortableClipboard::EnumClipboardFormats(FormatId previous) {
     if (!IsOpen()) {
         return 0;
     }
     return NextListedFormat(HasPending() ? pending_ : committed_, previous);
 }
 
-bool PortablePlatform::IsClipboardFormatAvailable(FormatId id) {
+bool PortableClipboard::IsClipboardFormatAvailable(FormatId id) {
     if (IsOpen()) {
         return IsListed(HasPending() ? pending_ : committed_, id);
     }
     return IsFormatOnDisk(location_, id);
 }
 
-DataHandle PortablePlatform::GetClipboardData(FormatId id) {
+DataHandle PortableClipboard::GetClipboardData(FormatId id) {
     if (!IsOpen()) {
         return DataHandle::None;
     }
@@ -392,74 +332,28 @@ DataHandle PortablePlatform::GetClipboardData(FormatId id) {
     }
     const portable::ContentsEntry entry = entries.items[index];
     if (!HasPending() && entry.size >= kMappedBlockMin) {
-        const MemoryHandle mapped = MapCommittedBlock(entry);
+        const MemoryHandle mapped = memory_.MapFileRange(committedFd_, entry.offset, entry.size);
         if (mapped != MemoryHandle::None) {
             return ToData(mapped);
         }
     }
-    const MemoryHandle block = memory_.Alloc(static_cast<std::size_t>(entry.size));
+    const MemoryHandle block = memory_.heap().Alloc(static_cast<std::size_t>(entry.size));
     if (block == MemoryHandle::None) {
         return DataHandle::None;
     }
-    if (!portable::ReadAt(fd, memory_.Bytes(block).data(), static_cast<std::size_t>(entry.size),
-                          entry.offset)) {
-        memory_.Free(block);
+    if (!portable::ReadAt(fd, memory_.heap().Bytes(block).data(),
+                          static_cast<std::size_t>(entry.size), entry.offset)) {
+        memory_.heap().Free(block);
         return DataHandle::None;
     }
     handedOut_.items[handedOut_.count++] = block;
     return ToData(block);
 }
 
-// Committed contents are never written in place (a commit renames a new file
-// over them), so a large block can be a private mapping of the file instead of
-// a copy: no fresh memory, and no copying until the caller reads it. Writes
-// through the block stay in this process. Only another program truncating the
-// file inside the private folder could pull the pages from under a reader
-// (SIGBUS); clipfile itself never does.
-MemoryHandle PortablePlatform::MapCommittedBlock(const portable::ContentsEntry& entry) {
-    const std::uint64_t page = PageSize();
-    const std::uint64_t start = entry.offset / page * page;
-    const std::uint64_t length = entry.offset - start + entry.size;
-    if (committedFd_ < 0 || length > SIZE_MAX || start > static_cast<std::uint64_t>(INT64_MAX) ||
-        !portable::Reserve(mappedBlocks_, mappedBlocks_.count + 1)) {
-        return MemoryHandle::None;
-    }
-    void* mapping = mmap(nullptr, static_cast<std::size_t>(length), PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE, committedFd_, static_cast<off_t>(start));
-    if (mapping == MAP_FAILED) {
-        return MemoryHandle::None;
-    }
-    // One call fills the page tables that would otherwise take a fault every
-    // few pages; older kernels refuse it and fault them in as read.
-    madvise(mapping, static_cast<std::size_t>(length), MADV_POPULATE_READ);
-    mappedBlocks_.items[mappedBlocks_.count++] = {
-        mapping, static_cast<std::size_t>(length),
-        static_cast<unsigned char*>(mapping) + (entry.offset - start),
-        static_cast<std::size_t>(entry.size)};
-    return static_cast<MemoryHandle>(reinterpret_cast<std::uintptr_t>(mapping));
-}
-
-const PortablePlatform::MappedBlock* PortablePlatform::FindMapped(MemoryHandle block) const {
-    for (std::uint32_t i = 0; i < mappedBlocks_.count; ++i) {
-        if (reinterpret_cast<std::uintptr_t>(mappedBlocks_.items[i].mapping) ==
-            static_cast<std::uintptr_t>(block)) {
-            return &mappedBlocks_.items[i];
-        }
-    }
-    return nullptr;
-}
-
-void PortablePlatform::UnmapBlocks() {
-    for (std::uint32_t i = 0; i < mappedBlocks_.count; ++i) {
-        munmap(mappedBlocks_.items[i].mapping, mappedBlocks_.items[i].mappingSize);
-    }
-    mappedBlocks_.count = 0;
-}
-
 // CF_BITMAP as a bitmap handle, or CF_DIB / CF_DIBV5 built from it as a packed
 // DIB in a memory block. Either belongs to the clipboard until it is closed.
-DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryList& entries,
-                                           int fd) {
+DataHandle PortableClipboard::GetBitmapData(FormatId id, const portable::EntryList& entries,
+                                            int fd) {
     const int index = portable::FindEntry(entries, CF_BITMAP);
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -488,21 +382,21 @@ DataHandle PortablePlatform::GetBitmapData(FormatId id, const portable::EntryLis
     if (pixels > SIZE_MAX - headerSize || !portable::Reserve(handedOut_, handedOut_.count + 1)) {
         return DataHandle::None;
     }
-    const MemoryHandle block = memory_.Alloc(headerSize + pixels);
+    const MemoryHandle block = memory_.heap().Alloc(headerSize + pixels);
     if (block == MemoryHandle::None) {
         return DataHandle::None;
     }
-    const std::span<unsigned char> bytes = memory_.Bytes(block);
+    const std::span<unsigned char> bytes = memory_.heap().Bytes(block);
     WritePackedDibHeader(width, height, headerSize, bytes);
     if (!portable::ReadAt(fd, bytes.data() + headerSize, pixels, pixelsAt)) {
-        memory_.Free(block);
+        memory_.heap().Free(block);
         return DataHandle::None;
     }
     handedOut_.items[handedOut_.count++] = block;
     return ToData(block);
 }
 
-FormatId PortablePlatform::RegisterClipboardFormatA(const char* name) {
+FormatId PortableClipboard::RegisterClipboardFormatA(const char* name) {
     const int dirFd = portable::OpenLocation(location_);
     if (dirFd < 0) {
         return 0;
@@ -512,7 +406,7 @@ FormatId PortablePlatform::RegisterClipboardFormatA(const char* name) {
     return id;
 }
 
-int PortablePlatform::GetClipboardFormatNameA(FormatId id, char* buffer, int bufferSize) {
+int PortableClipboard::GetClipboardFormatNameA(FormatId id, char* buffer, int bufferSize) {
     if (id < portable::kFirstRegisteredFormat || id > portable::kLastFormat) {
         return 0;
     }
@@ -528,128 +422,6 @@ int PortablePlatform::GetClipboardFormatNameA(FormatId id, char* buffer, int buf
     const int length = portable::GetFormatName(dirFd, id, buffer, bufferSize);
     close(dirFd);
     return length;
-}
-
-MemoryHandle PortablePlatform::GlobalAlloc(std::size_t bytes) {
-    const MemoryHandle block = memory_.Alloc(bytes);
-    // Blocks are filled right after allocation.
-    if (block != MemoryHandle::None) {
-        PrefaultForWriting(memory_.Bytes(block).data(), bytes);
-    }
-    return block;
-}
-
-std::size_t PortablePlatform::GlobalSize(MemoryHandle block) {
-    const MappedBlock* mapped = FindMapped(block);
-    return mapped != nullptr ? mapped->size : memory_.Size(block);
-}
-
-void* PortablePlatform::GlobalLock(MemoryHandle block) {
-    const MappedBlock* mapped = FindMapped(block);
-    return mapped != nullptr ? mapped->bytes : memory_.Lock(block);
-}
-
-void PortablePlatform::GlobalUnlock(MemoryHandle block) {
-    if (FindMapped(block) == nullptr) {
-        memory_.Unlock(block);
-    }
-}
-
-void PortablePlatform::GlobalFree(MemoryHandle block) {
-    const MappedBlock* mapped = FindMapped(block);
-    if (mapped == nullptr) {
-        memory_.Free(block);
-        return;
-    }
-    munmap(mapped->mapping, mapped->mappingSize);
-    // The last entry takes the freed one's place.
-    const auto index = static_cast<std::uint32_t>(mapped - mappedBlocks_.items.get());
-    mappedBlocks_.items[index] = mappedBlocks_.items[--mappedBlocks_.count];
-}
-
-HeapBuffer PortablePlatform::AllocateBuffer(std::size_t bytes) { return AllocateHeapBuffer(bytes); }
-
-bool PortablePlatform::DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) {
-    return graphics_.DescribeBitmap(bitmap, description);
-}
-
-DcHandle PortablePlatform::CreateCompatibleDC() { return graphics_.CreateCompatibleDC(); }
-
-void PortablePlatform::DeleteDC(DcHandle dc) { graphics_.DeleteDC(dc); }
-
-DcHandle PortablePlatform::GetScreenDC() { return graphics_.GetScreenDC(); }
-
-void PortablePlatform::ReleaseScreenDC(DcHandle dc) { graphics_.ReleaseScreenDC(dc); }
-
-int PortablePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
-                                std::uint32_t scanLines, void* bits, std::uint8_t* info,
-                                std::size_t infoSize) {
-    return graphics_.GetDIBits(dc, bitmap, startScan, scanLines, bits, info, infoSize);
-}
-
-BitmapHandle PortablePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info,
-                                              std::size_t infoSize, const std::uint8_t* bits,
-                                              std::size_t bitsSize) {
-    return graphics_.CreateDIBitmap(dc, info, infoSize, bits, bitsSize);
-}
-
-void PortablePlatform::DeleteObject(BitmapHandle bitmap) { graphics_.DeleteObject(bitmap); }
-
-FileHandle PortablePlatform::OpenFileForReading(const char* path) {
-    if (path == nullptr) {
-        return FileHandle::None;
-    }
-    // O_NONBLOCK lets a FIFO without a writer be refused instead of blocking
-    // the open; regular files ignore it, and it is cleared for the reads.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        return FileHandle::None;
-    }
-    struct stat info {};
-    const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return FileHandle::None;
-    }
-    return HandleOf(fd);
-}
-
-bool PortablePlatform::GetFileLength(FileHandle file, std::uint64_t& length) {
-    struct stat info {};
-    const int fd = FdOf(file);
-    if (fd < 0 || fstat(fd, &info) != 0 || info.st_size < 0) {
-        return false;
-    }
-    length = static_cast<std::uint64_t>(info.st_size);
-    return true;
-}
-
-bool PortablePlatform::ReadFile(FileHandle file, void* buffer, std::size_t count,
-                                std::size_t& got) {
-    got = 0;
-    const int fd = FdOf(file);
-    return fd >= 0 && portable::ReadSequential(fd, buffer, count, got);
-}
-
-FileHandle PortablePlatform::CreateFileForWriting(const char* path) {
-    if (path == nullptr) {
-        return FileHandle::None;
-    }
-    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return fd < 0 ? FileHandle::None : HandleOf(fd);
-}
-
-bool PortablePlatform::WriteFile(FileHandle file, const void* data, std::size_t count,
-                                 std::size_t& written) {
-    written = 0;
-    const int fd = FdOf(file);
-    return fd >= 0 && portable::WriteSequential(fd, data, count, written);
-}
-
-bool PortablePlatform::CloseFile(FileHandle file) {
-    const int fd = FdOf(file);
-    return fd >= 0 && close(fd) == 0;
 }
 
 }  // namespace clipfile

@@ -1,10 +1,10 @@
-#include "cli/formats.h"
+#include "formats/formats.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "clipboard/handles.h"
-#include "clipboard/print.h"
+#include "platform/handles.h"
+#include "platform/print.h"
 
 namespace clipfile {
 
@@ -59,7 +59,8 @@ std::string FormatNameFromId(Platform& platform, FormatId id) {
         }
     }
     char buffer[kFormatNameBufferSize] = {};
-    const int length = platform.GetClipboardFormatNameA(id, buffer, kFormatNameBufferSize);
+    const int length =
+        platform.clipboard.GetClipboardFormatNameA(id, buffer, kFormatNameBufferSize);
     if (length != 0) {
         buffer[kFormatNameBufferSize - 1] = '\0';
         return buffer;
@@ -84,8 +85,8 @@ bool TakeFormatSnapshot(Platform& platform, FormatSnapshot& snapshot) {
         return false;
     }
     std::vector<FormatEntry> entries;
-    for (FormatId id = platform.EnumClipboardFormats(0); id != 0;
-         id = platform.EnumClipboardFormats(id)) {
+    for (FormatId id = platform.clipboard.EnumClipboardFormats(0); id != 0;
+         id = platform.clipboard.EnumClipboardFormats(id)) {
         entries.push_back(FormatEntry{id, FormatNameFromId(platform, id)});
     }
     snapshot.entries = std::move(entries);

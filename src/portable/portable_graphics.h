@@ -5,29 +5,31 @@
 #include <unordered_map>
 
 #include "bmp/dib_codec.h"
-#include "clipboard/platform.h"
+#include "platform/graphics.h"
 
 namespace clipfile {
 
 // Graphics for the portable platform: a screen of 32 bits per pixel whose
 // bitmaps live in this process, addressed by handles.
-class PortableGraphics {
+class PortableGraphics final : public Graphics {
 public:
-    bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description);
-    DcHandle CreateCompatibleDC();
-    void DeleteDC(DcHandle dc);
-    DcHandle GetScreenDC();
-    void ReleaseScreenDC(DcHandle dc);
+    bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override;
+    DcHandle CreateCompatibleDC() override;
+    void DeleteDC(DcHandle dc) override;
+    DcHandle GetScreenDC() override;
+    void ReleaseScreenDC(DcHandle dc) override;
     int GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
-                  std::uint32_t scanLines, void* bits, std::uint8_t* info, std::size_t infoSize);
+                  std::uint32_t scanLines, void* bits, std::uint8_t* info,
+                  std::size_t infoSize) override;
     BitmapHandle CreateDIBitmap(DcHandle dc, const std::uint8_t* info, std::size_t infoSize,
-                                const std::uint8_t* bits, std::size_t bitsSize);
-    void DeleteObject(BitmapHandle bitmap);
+                                const std::uint8_t* bits, std::size_t bitsSize) override;
+    void DeleteObject(BitmapHandle bitmap) override;
 
     // For the clipboard: the bitmap behind a handle (null when unknown), and a
     // new handle for a bitmap read back from the clipboard.
     const DeviceBitmap* Find(BitmapHandle bitmap) const;
     BitmapHandle Adopt(DeviceBitmap bitmap);
+    int LiveDcs() const { return liveDcs_; }
 
 private:
     std::unordered_map<std::uintptr_t, DeviceBitmap> bitmaps_;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "clipboard/platform.h"
+#include "platform/types.h"
 
 // On-disk pieces of the portable clipboard: the private folder, its locks, the
 // contents file and the table of registered formats. Every function works on

@@ -4,8 +4,8 @@
 #include <span>
 #include <unordered_set>
 
-#include "clipboard/heap_buffer.h"
-#include "clipboard/platform.h"
+#include "platform/types.h"
+#include "util/heap_buffer.h"
 
 namespace clipfile {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "clipboard/platform.h"
+#include "platform/platform.h"
 
 namespace clipfile {
 

@@ -1,4 +1,4 @@
-#include "clipboard/print.h"
+#include "platform/print.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -17,7 +17,7 @@ void Print(Platform& platform, const char* format, ...) {
         std::string text(static_cast<std::size_t>(length) + 1, '\0');
         std::vsnprintf(text.data(), text.size(), format, args);
         text.pop_back();
-        platform.WriteOutput(text);
+        platform.console.WriteOutput(text);
     }
     va_end(args);
 }

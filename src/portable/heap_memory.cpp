@@ -1,4 +1,4 @@
-#include "clipboard/heap_memory.h"
+#include "portable/heap_memory.h"
 
 #include <new>
 #include <utility>

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "clipboard/heap_buffer.h"
+#include "util/heap_buffer.h"
 
 namespace clipfile {
 

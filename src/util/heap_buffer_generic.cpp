@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "clipboard/heap_buffer.h"
+#include "util/heap_buffer.h"
 
 namespace clipfile {
 

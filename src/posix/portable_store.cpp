@@ -1,4 +1,4 @@
-#include "clipboard/portable_store.h"
+#include "posix/portable_store.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "clipboard/portable_graphics.h"
+#include "portable/portable_graphics.h"
 
 #include "bmp/bmp.h"
 

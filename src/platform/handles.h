@@ -2,24 +2,27 @@
 
 #include <utility>
 
-#include "clipboard/platform.h"
+#include "platform/platform.h"
 
 namespace clipfile {
 
-// Move-only owner of one platform handle; Traits::Close releases it.
+// Move-only owner of one platform handle; Traits::Close releases it through
+// the role that handed it out.
 template <typename Traits>
 class UniqueHandle {
 public:
     using Handle = typename Traits::Handle;
+    using Role = typename Traits::Role;
 
     UniqueHandle() = default;
-    UniqueHandle(Platform& platform, Handle handle) : platform_(&platform), handle_(handle) {}
+    UniqueHandle(Platform& platform, Handle handle)
+        : role_(&Traits::RoleOf(platform)), handle_(handle) {}
     UniqueHandle(UniqueHandle&& other) noexcept
-        : platform_(other.platform_), handle_(std::exchange(other.handle_, Handle::None)) {}
+        : role_(other.role_), handle_(std::exchange(other.handle_, Handle::None)) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
         if (this != &other) {
             reset();
-            platform_ = other.platform_;
+            role_ = other.role_;
             handle_ = std::exchange(other.handle_, Handle::None);
         }
         return *this;
@@ -36,34 +39,44 @@ public:
 
     void reset() {
         if (handle_ != Handle::None) {
-            Traits::Close(*platform_, std::exchange(handle_, Handle::None));
+            Traits::Close(*role_, std::exchange(handle_, Handle::None));
         }
     }
 
 private:
-    Platform* platform_ = nullptr;
+    Role* role_ = nullptr;
     Handle handle_ = Handle::None;
 };
 
 struct MemoryTraits {
     using Handle = MemoryHandle;
-    static void Close(Platform& p, Handle h) { p.GlobalFree(h); }
+    using Role = GlobalMemory;
+    static Role& RoleOf(Platform& p) { return p.memory; }
+    static void Close(Role& r, Handle h) { r.GlobalFree(h); }
 };
 struct BitmapTraits {
     using Handle = BitmapHandle;
-    static void Close(Platform& p, Handle h) { p.DeleteObject(h); }
+    using Role = Graphics;
+    static Role& RoleOf(Platform& p) { return p.graphics; }
+    static void Close(Role& r, Handle h) { r.DeleteObject(h); }
 };
 struct MemoryDcTraits {
     using Handle = DcHandle;
-    static void Close(Platform& p, Handle h) { p.DeleteDC(h); }
+    using Role = Graphics;
+    static Role& RoleOf(Platform& p) { return p.graphics; }
+    static void Close(Role& r, Handle h) { r.DeleteDC(h); }
 };
 struct ScreenDcTraits {
     using Handle = DcHandle;
-    static void Close(Platform& p, Handle h) { p.ReleaseScreenDC(h); }
+    using Role = Graphics;
+    static Role& RoleOf(Platform& p) { return p.graphics; }
+    static void Close(Role& r, Handle h) { r.ReleaseScreenDC(h); }
 };
 struct FileTraits {
     using Handle = FileHandle;
-    static void Close(Platform& p, Handle h) { p.CloseFile(h); }
+    using Role = Files;
+    static Role& RoleOf(Platform& p) { return p.files; }
+    static void Close(Role& r, Handle h) { r.CloseFile(h); }
 };
 
 using UniqueMemoryBlock = UniqueHandle<MemoryTraits>;
@@ -74,16 +87,16 @@ using UniqueScreenDc = UniqueHandle<ScreenDcTraits>;
 using UniqueFile = UniqueHandle<FileTraits>;
 
 inline bool Close(Platform& platform, UniqueFile& file) {
-    return file ? platform.CloseFile(file.release()) : true;
+    return file ? platform.files.CloseFile(file.release()) : true;
 }
 
 // A held GlobalLock; unlocks on destruction.
 class MemoryLock {
 public:
     MemoryLock(Platform& platform, MemoryHandle block)
-        : platform_(&platform), block_(block), bytes_(platform.GlobalLock(block)) {}
+        : memory_(&platform.memory), block_(block), bytes_(memory_->GlobalLock(block)) {}
     MemoryLock(MemoryLock&& other) noexcept
-        : platform_(other.platform_), block_(other.block_),
+        : memory_(other.memory_), block_(other.block_),
           bytes_(std::exchange(other.bytes_, nullptr)) {}
     MemoryLock& operator=(MemoryLock&&) = delete;
     MemoryLock(const MemoryLock&) = delete;
@@ -96,12 +109,12 @@ public:
     void Unlock() {
         if (bytes_ != nullptr) {
             bytes_ = nullptr;
-            platform_->GlobalUnlock(block_);
+            memory_->GlobalUnlock(block_);
         }
     }
 
 private:
-    Platform* platform_;
+    GlobalMemory* memory_;
     MemoryHandle block_;
     void* bytes_;
 };
@@ -110,7 +123,7 @@ private:
 class OpenClipboardSession {
 public:
     explicit OpenClipboardSession(Platform& platform)
-        : platform_(&platform), open_(platform.OpenClipboard()) {}
+        : clipboard_(&platform.clipboard), open_(clipboard_->OpenClipboard()) {}
     OpenClipboardSession(const OpenClipboardSession&) = delete;
     OpenClipboardSession& operator=(const OpenClipboardSession&) = delete;
     ~OpenClipboardSession() { Close(); }
@@ -122,11 +135,11 @@ public:
             return true;
         }
         open_ = false;
-        return platform_->CloseClipboard();
+        return clipboard_->CloseClipboard();
     }
 
 private:
-    Platform* platform_;
+    Clipboard* clipboard_;
     bool open_;
 };
 

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "platform/clipboard.h"
+#include "portable/portable_graphics.h"
+#include "posix/portable_memory.h"
+#include "posix/portable_store.h"
+
+namespace clipfile {
+
+inline constexpr std::size_t kMaxLocationPath = 4096;
+
+// A clipboard shared by all processes of the user, kept in a private folder.
+// Changes made while open go to a temporary file that replaces the contents
+// at CloseClipboard, so other processes see either the old or the new
+// contents, whole. Its blocks come from the memory role and its bitmaps from
+// the portable screen.
+class PortableClipboard final : public Clipboard {
+public:
+    // location is the clipboard folder; an empty or overlong path makes every
+    // operation fail.
+    PortableClipboard(std::string_view location, PortableMemory& memory,
+                      PortableGraphics& graphics);
+    PortableClipboard(const PortableClipboard&) = delete;
+    PortableClipboard& operator=(const PortableClipboard&) = delete;
+    // Commits pending changes like CloseClipboard when still open.
+    ~PortableClipboard() override;
+
+    bool OpenClipboard() override;
+    bool CloseClipboard() override;
+    bool EmptyClipboard() override;
+    FormatId EnumClipboardFormats(FormatId previous) override;
+    int GetClipboardFormatNameA(FormatId id, char* buffer, int bufferSize) override;
+    bool IsClipboardFormatAvailable(FormatId id) override;
+    DataHandle GetClipboardData(FormatId id) override;
+    bool SetClipboardData(FormatId id, DataHandle data) override;
+    FormatId RegisterClipboardFormatA(const char* name) override;
+
+private:
+    bool IsOpen() const { return lockFd_ >= 0; }
+    bool HasPending() const { return pendingFd_ >= 0; }
+    bool StartPending(bool keepCurrent, FormatId replaced);
+    void DropPending();
+    bool AppendPending(FormatId id, std::span<const std::uint8_t> head,
+                       std::span<const std::uint8_t> body);
+    DataHandle GetBitmapData(FormatId id, const portable::EntryList& entries, int fd);
+
+    char location_[kMaxLocationPath] = {};
+    PortableMemory& memory_;
+    PortableGraphics& graphics_;
+
+    // Valid only while the clipboard is open.
+    int dirFd_ = -1;
+    int lockFd_ = -1;
+    // The contents as they were at OpenClipboard (-1 when missing or damaged).
+    int committedFd_ = -1;
+    portable::EntryList committed_;
+    // This session's changes, in a temporary file in the same folder.
+    int pendingFd_ = -1;
+    portable::EntryList pending_;
+    std::uint64_t pendingEnd_ = 0;
+    char pendingName_[64] = {};
+    // Blocks handed out by GetClipboardData, freed at CloseClipboard.
+    portable::Array<MemoryHandle> handedOut_;
+    portable::Array<BitmapHandle> handedOutBitmaps_;
+};
+
+}  // namespace clipfile
