@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -184,6 +186,80 @@ TEST(Dispatch, OneArgumentCommandsRunWithEmptyNameAndPath) {
     EXPECT_EQ(RunTool(putData, {"putdata"}).output,
               "\n * Error while reading the \"\" file * \n"
               "\n\n * Couldn't able to transfer the contents of \"\" file into Clipboard. * \n");
+}
+
+// A second clipboard back end in miniature: blocks copied into a map, with
+// the memory of whatever back end it is composed with. Commands reach the
+// clipboard only through its role, so swapping it is all a new back end needs.
+class MapClipboard final : public Clipboard {
+public:
+    explicit MapClipboard(GlobalMemory& memory) : memory_(memory) {}
+
+    bool OpenClipboard() override { return !open_ && (open_ = true); }
+    bool CloseClipboard() override { return open_ && !(open_ = false); }
+    bool EmptyClipboard() override {
+        data_.clear();
+        return open_;
+    }
+    FormatId EnumClipboardFormats(FormatId previous) override {
+        const auto next = data_.upper_bound(previous);
+        return next != data_.end() ? next->first : 0;
+    }
+    int GetClipboardFormatNameA(FormatId, char*, int) override { return 0; }
+    bool IsClipboardFormatAvailable(FormatId id) override { return data_.contains(id); }
+    DataHandle GetClipboardData(FormatId id) override {
+        const auto it = data_.find(id);
+        if (!open_ || it == data_.end()) {
+            return DataHandle::None;
+        }
+        const MemoryHandle block = memory_.GlobalAlloc(it->second.size());
+        std::memcpy(memory_.GlobalLock(block), it->second.data(), it->second.size());
+        memory_.GlobalUnlock(block);
+        handedOut_.push_back(block);
+        return ToData(block);
+    }
+    bool SetClipboardData(FormatId id, DataHandle data) override {
+        const MemoryHandle block = AsMemory(data);
+        const auto* bytes = static_cast<const std::uint8_t*>(memory_.GlobalLock(block));
+        data_[id].assign(bytes, bytes + memory_.GlobalSize(block));
+        memory_.GlobalUnlock(block);
+        memory_.GlobalFree(block);
+        return open_;
+    }
+    FormatId RegisterClipboardFormatA(const char*) override { return 0xC123; }
+
+    ~MapClipboard() override {
+        for (const MemoryHandle block : handedOut_) {
+            memory_.GlobalFree(block);
+        }
+    }
+
+    std::map<FormatId, Bytes> data_;
+
+private:
+    GlobalMemory& memory_;
+    std::vector<MemoryHandle> handedOut_;
+    bool open_ = false;
+};
+
+TEST(Composition, CommandsRunOverASecondClipboardWithTheFakesOtherRoles) {
+    FakePlatform fake;
+    MapClipboard clipboard(fake);
+    Platform platform{fake, clipboard, fake, fake, fake};
+    fake.Place(CF_LOCALE, {9});
+    fake.files["in.txt"].bytes = {'h', 'i'};
+
+    DispatchCommand(platform, "PUTDATA", "CF_TEXT", "in.txt");
+    DispatchCommand(platform, "GETTYPES", "", "");
+    DispatchCommand(platform, "GETDATA", "cf_text", "out.txt");
+    EXPECT_EQ(fake.output,
+              "\n\n\"in.txt\" File contents were Successfully copied into the Clipboard.\n" +
+                  std::string(kHeader) + "\n\tCF_TEXT - [1]\n" +
+                  "\n\nClipboard Contents were Successfully copied into the \"out.txt\" File\n");
+    EXPECT_EQ(clipboard.data_, (std::map<FormatId, Bytes>{{CF_TEXT, {'h', 'i', 0}}}));
+    EXPECT_EQ(fake.files["out.txt"].bytes, (Bytes{'h', 'i', 0}));
+    EXPECT_EQ(fake.Formats(), std::vector<FormatId>{CF_LOCALE}) << "the fake's clipboard was used";
+    EXPECT_EQ(fake.calls[Op::OpenClipboard], 0);
 }
 
 }  // namespace
