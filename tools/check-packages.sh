@@ -71,7 +71,9 @@ dpkg-deb -x "$deb" "$work/deb"
 expect_changelog() {
     local parsed status=0
     parsed=$(dpkg-parsechangelog -l "$2" -S Version 2>&1) || status=$?
-    [ "$status" -eq 0 ] && [ "$parsed" = "$version" ] || fail "$1 does not parse as $version: $parsed"
+    if [ "$status" -ne 0 ] || [ "$parsed" != "$version" ]; then
+        fail "$1 does not parse as $version: $parsed"
+    fi
 }
 zcat "$work/deb/usr/share/doc/clipfile/changelog.gz" >"$work/changelog"
 expect_changelog "the .deb's changelog" "$work/changelog"
