@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the packages that tools/package.sh made: each archive holds the
-# executable and its documents, executables are stripped, checksums match, and
-# the .deb installs (dpkg -i, needs root or sudo), runs from its installed path
-# over a private portable clipboard and is removed again.
+# executable and its documents, executables are stripped, checksums match, the
+# .deb's changelog parses, and the .deb installs (dpkg -i, needs root or sudo),
+# shows its manual page, runs from its installed path over a private portable
+# clipboard and is removed again.
 # Usage: tools/check-packages.sh [BUILD_ROOT]   (defaults to build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -40,8 +41,8 @@ if [ "$failures" -ne 0 ]; then
 fi
 
 expect_entries "$deb" "$(dpkg-deb -c "$deb" | awk '{ print $6 }')" \
-    ./usr/bin/clipfile ./usr/share/man/man1/clipfile.1 \
-    ./usr/share/doc/clipfile/README.md ./usr/share/doc/clipfile/LICENSE
+    ./usr/bin/clipfile ./usr/share/man/man1/clipfile.1.gz ./usr/share/doc/clipfile/README.md \
+    ./usr/share/doc/clipfile/copyright ./usr/share/doc/clipfile/changelog.gz
 top=clipfile-$version-Linux
 expect_entries "$tgz" "$(tar -tzf "$tgz")" \
     "$top/bin/clipfile" "$top/share/man/man1/clipfile.1" \
@@ -66,6 +67,21 @@ cleanup() {
 trap cleanup EXIT
 
 dpkg-deb -x "$deb" "$work/deb"
+# expect_changelog NAME FILE: FILE is a Debian changelog whose entry is for this version.
+expect_changelog() {
+    local parsed status=0
+    parsed=$(dpkg-parsechangelog -l "$2" -S Version 2>&1) || status=$?
+    if [ "$status" -ne 0 ] || [ "$parsed" != "$version" ]; then
+        fail "$1 does not parse as $version: $parsed"
+    fi
+}
+zcat "$work/deb/usr/share/doc/clipfile/changelog.gz" >"$work/changelog"
+expect_changelog "the .deb's changelog" "$work/changelog"
+# The entry written without the history, as from an unpacked source archive.
+cmake -DOUTPUT="$work/changelog" -DSOURCE_DIR="$PWD" -DPACKAGE=clipfile -DVERSION="$version" \
+    -DMAINTAINER="$(sed -n 's/^CLIPFILE_PACKAGE_CONTACT:STRING=//p' "$root/host/CMakeCache.txt")" \
+    -DGIT=/nonexistent/git -P cmake/debian-changelog.cmake
+expect_changelog "the changelog without history" "$work/changelog"
 if ! file "$work/deb/usr/bin/clipfile" | grep -q ', stripped'; then
     fail "the .deb's executable is not stripped"
 fi
@@ -77,6 +93,10 @@ fi
 "${sudo[@]}" dpkg -i "$deb" >/dev/null
 installed_here=true
 program=$(dpkg -L clipfile | grep -x '.*/bin/clipfile')
+page=$(LC_ALL=C man -P cat clipfile 2>&1) || true
+if ! grep -qF 'clipfile - move data between the clipboard and files' <<<"$page"; then
+    fail "man clipfile does not show the installed manual page: ${page:0:200}"
+fi
 
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -9,7 +9,7 @@ packages=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64
     wine64 xvfb xclip imagemagick util-linux clang-format clang-tidy
     binutils-mingw-w64-i686 dpkg-dev file man-db groff-base mandoc
-    clang-14 libclang-rt-14-dev inotify-tools
+    clang-14 libclang-rt-14-dev inotify-tools lintian
 )
 tools/install-packages.sh "${packages[@]}"
 
@@ -27,6 +27,7 @@ tools/check-manual.sh
 tools/package.sh
 tools/check-imports.sh
 tools/check-packages.sh
+tools/check-lintian.sh
 
 ctest --preset host
 ctest --preset host-asan
