@@ -188,20 +188,20 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
 TEST(ConvertCoreHeader, WidensTheHeaderAndEveryColourEntry) {
     struct Case {
         const char* label;
-        std::uint16_t bits;
         std::size_t entries;  // in the file
         std::size_t gap;
         std::uint32_t offBits;
+        std::uint16_t bits;
     };
     const Case cases[] = {
-        {"1-bit", 1, 2, 0, 0},
-        {"4-bit, short table", 4, 5, 0, 14 + 12 + 15},
-        {"8-bit", 8, 256, 0, 14 + 12 + 768},
-        {"8-bit, gap before pixels", 8, 256, 4, 14 + 12 + 768 + 4},
-        {"24-bit", 24, 0, 0, 26},
+        {"1-bit", 2, 0, 0, 1},
+        {"4-bit, short table", 5, 0, 14 + 12 + 15, 4},
+        {"8-bit", 256, 0, 14 + 12 + 768, 8},
+        {"8-bit, gap before pixels", 256, 4, 14 + 12 + 768 + 4, 8},
+        {"24-bit", 0, 0, 26, 24},
     };
     for (const Case& c : cases) {
-        const auto file = Core(3, 2, c.bits, c.entries, 2 * 12, c.gap);
+        const auto file = Core(3, 2, c.bits, c.entries, 24, c.gap);
         const auto converted = ConvertCoreHeader(file, c.offBits);
         ASSERT_TRUE(converted) << c.label;
         const std::size_t full = c.bits <= 8 ? std::size_t{1} << c.bits : 0;
