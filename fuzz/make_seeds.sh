@@ -28,9 +28,14 @@ convert=/usr/bin/convert
 # Top-down: a negative height (the rows' order does not matter to a seed).
 cp "$bmp/rgb24.bmp" "$bmp/topdown.bmp"
 printf '\xfb\xff\xff\xff' | dd of="$bmp/topdown.bmp" bs=1 seek=22 conv=notrunc status=none
-# A 12-byte core header, which is refused.
+# A 12-byte core header over the fields of a 40-byte one, which is refused.
 cp "$bmp/rgb24.bmp" "$bmp/core.bmp"
 printf '\x0c' | dd of="$bmp/core.bmp" bs=1 seek=14 conv=notrunc status=none
+# Core headers with their 3-byte colour entries.
+"$convert" picture.png -colors 2 -type palette BMP2:"$bmp/core1.bmp"
+"$convert" picture.png -colors 16 -type palette BMP2:"$bmp/core4.bmp"
+"$convert" wide.png -colors 200 -type palette -compress none BMP2:"$bmp/core8.bmp"
+"$convert" picture.png -type truecolor BMP2:"$bmp/core24.bmp"
 
 # Store seeds: flags byte, formats length (u16), formats file, contents file.
 le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))"; }

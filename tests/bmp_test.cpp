@@ -103,6 +103,22 @@ TEST(FindPixelOffset, ReadsTheHeaderAsFortyBytes) {
     EXPECT_EQ(FindPixelOffset(Header(124, 1, 1, 24, BI_RGB, 0, 40)), 40U);
 }
 
+// A file's bytes after its first 14 with a core header: entries 3-byte colour
+// entries (entry i holds 3i+1, 3i+2, 3i+3), gap unused bytes, then pixels.
+std::vector<std::uint8_t> Core(std::uint16_t width, std::uint16_t height, std::uint16_t bits,
+                               std::size_t entries, std::size_t pixels, std::size_t gap = 0) {
+    std::vector<std::uint8_t> bytes(kCoreHeaderSize + 3 * entries + gap + pixels, 0);
+    if (bytes.size() < kCoreHeaderSize) return bytes;
+    WriteU32(bytes, 0, kCoreHeaderSize);
+    WriteU16(bytes, 4, width);
+    WriteU16(bytes, 6, height);
+    WriteU16(bytes, 8, 1);
+    WriteU16(bytes, 10, bits);
+    for (std::size_t i = 0; i < 3 * entries; ++i)
+        bytes[kCoreHeaderSize + i] = static_cast<std::uint8_t>(i + 1);
+    return bytes;
+}
+
 struct LocateCase {
     const char* label;
     std::vector<std::uint8_t> block;
@@ -126,7 +142,25 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
         {"gap before pixels", Header(40, 2, 1, 32, BI_RGB, 0, 40 + 4 + 8), 14 + 44, true, 44, 8},
         {"offBits inside the headers", Header(40, 2, 1, 32, BI_RGB, 0, 40 + 8), 20, true, 40, 8},
         {"offBits past the end", Header(40, 2, 1, 32, BI_RGB, 0, 40 + 8), 0xFFFFFFF0, true, 40, 8},
-        {"core header", Header(12, 2, 1, 24, BI_RGB, 0, 40 + 8), 26, false, 0, 0},
+        {"core size over 40-byte fields", Header(12, 2, 1, 24, BI_RGB, 0, 40 + 8), 26, false, 0, 0},
+        {"core 24-bit", Core(2, 1, 24, 0, 8), 26, true, 12, 8},
+        {"core 24-bit, no offset", Core(2, 1, 24, 0, 8), 0, true, 12, 8},
+        {"core offset inside the header", Core(2, 1, 24, 0, 8), 20, true, 12, 8},
+        {"core offset past the end", Core(2, 1, 24, 0, 8), 0xFFFFFFF0, true, 12, 8},
+        {"core 8-bit after its table", Core(4, 2, 8, 256, 8), 14 + 12 + 768, true, 780, 8},
+        {"core 8-bit, no offset", Core(4, 2, 8, 256, 8), 0, true, 780, 8},
+        {"core 4-bit, short table", Core(4, 2, 4, 5, 8), 14 + 12 + 15, true, 27, 8},
+        {"core 1-bit, gap before pixels", Core(33, 2, 1, 2, 16, 4), 14 + 22, true, 22, 16},
+        {"core table cut short", Core(4, 2, 8, 255, 0), 0, false, 0, 0},
+        {"core short table, no offset", Core(4, 2, 4, 5, 8), 0, false, 0, 0},
+        {"core pixels one byte short", Core(2, 1, 24, 0, 7), 26, false, 0, 0},
+        {"core header without pixels", Core(2, 1, 24, 0, 0), 26, false, 0, 0},
+        {"core header 11 bytes", {12, 0, 0, 0, 2, 0, 1, 0, 1, 0, 24}, 26, false, 0, 0},
+        {"core 16-bit", Core(2, 1, 16, 0, 8), 26, false, 0, 0},
+        {"core 32-bit", Core(2, 1, 32, 0, 8), 26, false, 0, 0},
+        {"core 2-bit", Core(2, 1, 2, 4, 8), 38, false, 0, 0},
+        {"core zero height", Core(2, 0, 24, 0, 8), 26, false, 0, 0},
+        {"core largest dimensions", Core(65535, 65535, 24, 0, 8), 26, false, 0, 0},
         {"odd header size", Header(64, 2, 1, 24, BI_RGB, 0, 64 + 8), 78, false, 0, 0},
         {"header beyond file", Header(124, 2, 1, 24, BI_RGB, 0, 100), 138, false, 0, 0},
         {"short block", std::vector<std::uint8_t>(39, 0), 54, false, 0, 0},
@@ -149,6 +183,47 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
             EXPECT_EQ(located->size, c.size) << c.label;
         }
     }
+}
+
+TEST(ConvertCoreHeader, WidensTheHeaderAndEveryColourEntry) {
+    struct Case {
+        const char* label;
+        std::size_t entries;  // in the file
+        std::size_t gap;
+        std::uint32_t offBits;
+        std::uint16_t bits;
+    };
+    const Case cases[] = {
+        {"1-bit", 2, 0, 0, 1},
+        {"4-bit, short table", 5, 0, 14 + 12 + 15, 4},
+        {"8-bit", 256, 0, 14 + 12 + 768, 8},
+        {"8-bit, gap before pixels", 256, 4, 14 + 12 + 768 + 4, 8},
+        {"24-bit", 0, 0, 26, 24},
+    };
+    for (const Case& c : cases) {
+        const auto file = Core(3, 2, c.bits, c.entries, 24, c.gap);
+        const auto converted = ConvertCoreHeader(file, c.offBits);
+        ASSERT_TRUE(converted) << c.label;
+        const std::size_t full = c.bits <= 8 ? std::size_t{1} << c.bits : 0;
+        ASSERT_EQ(converted->size, 40 + 4 * full) << c.label;
+        const BITMAPINFOHEADER h = ReadInfoHeader(converted->span());
+        EXPECT_EQ(h.biSize, 40U) << c.label;
+        EXPECT_EQ(h.biWidth, 3) << c.label;
+        EXPECT_EQ(h.biHeight, 2) << c.label;
+        EXPECT_EQ(h.biPlanes, 1) << c.label;
+        EXPECT_EQ(h.biBitCount, c.bits) << c.label;
+        EXPECT_EQ(h.biCompression, BI_RGB) << c.label;
+        EXPECT_EQ(h.biClrUsed, full) << c.label;
+        for (std::size_t i = 0; i < 4 * full; ++i) {
+            const std::size_t entry = i / 4;
+            const int want = (i % 4 == 3 || entry >= c.entries)
+                                 ? 0
+                                 : static_cast<std::uint8_t>(3 * entry + i % 4 + 1);
+            ASSERT_EQ(converted->bytes[40 + i], want) << c.label << ", entry " << entry;
+        }
+    }
+    EXPECT_FALSE(ConvertCoreHeader(Core(4, 2, 8, 255, 0), 0)) << "table cut short";
+    EXPECT_FALSE(ConvertCoreHeader(Header(40, 2, 1, 24, BI_RGB, 0, 48), 54)) << "40-byte header";
 }
 
 // ------------------------------------------------------------------ DIB codec
@@ -235,6 +310,25 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
     return {info, bits};
 }
 
+// Writes a 40-byte DIB as a core-header file (3-byte entries, pixels right
+// after them) and gives back the info block its import creates the bitmap from.
+std::vector<std::uint8_t> ThroughCoreFile(const std::vector<std::uint8_t>& info,
+                                          const std::vector<std::uint8_t>& bits) {
+    const BITMAPINFOHEADER h = ReadInfoHeader(info);
+    auto file = Core(static_cast<std::uint16_t>(h.biWidth), static_cast<std::uint16_t>(h.biHeight),
+                     h.biBitCount, h.biClrUsed, bits.size());
+    for (std::size_t i = 0; i < h.biClrUsed; ++i)
+        std::memcpy(&file[kCoreHeaderSize + 3 * i], &info[40 + 4 * i], 3);
+    const std::size_t table = kCoreHeaderSize + 3 * std::size_t{h.biClrUsed};
+    std::memcpy(&file[table], bits.data(), bits.size());
+    const auto offBits = static_cast<std::uint32_t>(14 + table);
+    const auto located = LocateBitmapPixels(file, offBits);
+    EXPECT_TRUE(located && located->offset == table && located->size == bits.size());
+    const auto converted = ConvertCoreHeader(file, offBits);
+    if (!converted) return {};
+    return {converted->bytes.get(), converted->bytes.get() + converted->size};
+}
+
 TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
     const std::vector<DibVariant> variants = {
         {"4-bit", 40, 4, BI_RGB, false},
@@ -248,9 +342,15 @@ TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
         {"32-bit", 40, 32, BI_RGB, false},
         {"32-bit bitfields v5", 124, 32, BI_BITFIELDS, false},
         {"32-bit 52-byte header", 52, 32, BI_BITFIELDS, false},
+        {"4-bit core", 12, 4, BI_RGB, false},
+        {"8-bit core", 12, 8, BI_RGB, false},
+        {"24-bit core", 12, 24, BI_RGB, false},
     };
     for (const auto& v : variants) {
-        auto [info, bits] = MakeDib(v);
+        const bool core = v.headerSize == kCoreHeaderSize;
+        DibVariant made = v;
+        if (core) made.headerSize = 40;
+        auto [info, bits] = MakeDib(made);
         if (v.bits == 4) {  // indexes the six colours; rows hold 0,1,2 and 3,4,5 from the top
             for (auto& b : bits) b = 0;
             const std::size_t stride = 4;
@@ -259,6 +359,7 @@ TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
             bits[v.topDown ? stride : 0] = 0x34;
             bits[(v.topDown ? stride : 0) + 1] = 0x50;
         }
+        if (core) info = ThroughCoreFile(info, bits);
         const auto bitmap = DecodeDib(info, bits);
         ASSERT_TRUE(bitmap) << v.label;
         ASSERT_EQ(bitmap->width, 3);

@@ -133,7 +133,13 @@ put_u32() {  # file offset value, little-endian
     printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24 & 255)))" |
         dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
-bmp_shape() { echo "$(le_field "$1" 14 u4 4)/$(le_field "$1" 28 u2 2)/$(le_field "$1" 30 u4 4)/$(le_field "$1" 22 d4 4)"; }
+bmp_shape() {  # header size/bits/compression/height; a 12-byte core header has 16-bit fields and no compression
+    if [ "$(le_field "$1" 14 u4 4)" = 12 ]; then
+        echo "12/$(le_field "$1" 24 u2 2)/0/$(le_field "$1" 20 u2 2)"
+    else
+        echo "$(le_field "$1" 14 u4 4)/$(le_field "$1" 28 u2 2)/$(le_field "$1" 30 u4 4)/$(le_field "$1" 22 d4 4)"
+    fi
+}
 
 "$CONVERT" -size 13x7 plasma:fractal -seed 7 picture.png 2>/dev/null || "$CONVERT" -size 13x7 gradient:red-blue picture.png
 "$CONVERT" picture.png -alpha set -channel A -fx 'i/w' +channel alpha.png
@@ -146,6 +152,10 @@ variants=(
     "rgb24|40/24/0/7|0|$CONVERT picture.png -type truecolor BMP3:rgb24.bmp"
     "v5rgb24|124/24/0/7|0|$CONVERT picture.png -type truecolor BMP:v5rgb24.bmp"
     "argb32|124/32/3/7|0|$CONVERT alpha.png BMP:argb32.bmp"
+    "core1|12/1/0/7|0|$CONVERT picture.png -colors 2 -type palette BMP2:core1.bmp"
+    "core4|12/4/0/7|0|$CONVERT picture.png -colors 16 -type palette BMP2:core4.bmp"
+    "core8|12/8/0/7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP2:core8.bmp"
+    "core24|12/24/0/7|0|$CONVERT picture.png -type truecolor BMP2:core24.bmp"
 )
 for variant in "${variants[@]}"; do
     IFS='|' read -r name shape fuzz command <<<"$variant"
@@ -184,6 +194,12 @@ done
 cp rgb24.bmp truncated.bmp && truncate -s -1 truncated.bmp
 "$CONVERT" picture.png -colors 200 -type palette BMP3:rle8.bmp
 cp rgb24.bmp core.bmp && printf '\x0c' | dd of=core.bmp bs=1 seek=14 conv=notrunc status=none
+head -c -1 core8.bmp >core-short.bmp
+# The 64-byte header of OS/2 2.x: the 40-byte one and 24 more bytes.
+{ head -c 54 rgb24.bmp; head -c 24 /dev/zero; tail -c +55 rgb24.bmp; } >os2v2.bmp
+put_u32 os2v2.bmp 14 64
+put_u32 os2v2.bmp 10 78
+put_u32 os2v2.bmp 2 "$(stat -c %s os2v2.bmp)"
 printf 'BM123' >short.bmp
 BAD_BMP_FAIL='\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n'
 bad_bitmaps=(
@@ -191,6 +207,8 @@ bad_bitmaps=(
     "short.bmp|\n * Error while gathering the bits from the \"short.bmp\" file. * \n"
     "truncated.bmp|\n * The \"truncated.bmp\" file is not a supported or complete bitmap. * \n"
     "core.bmp|\n * The \"core.bmp\" file is not a supported or complete bitmap. * \n"
+    "core-short.bmp|\n * The \"core-short.bmp\" file is not a supported or complete bitmap. * \n"
+    "os2v2.bmp|\n * The \"os2v2.bmp\" file is not a supported or complete bitmap. * \n"
     "rle8.bmp|\n * Error while creating the bitmap from the \"rle8.bmp\" file. * \n"
 )
 expect_output "put text before bad bitmaps" "$(put_ok text.txt)" PUTDATA CF_TEXT text.txt

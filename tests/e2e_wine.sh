@@ -270,8 +270,15 @@ expect_file "the refused formats left the clipboard as it was" "$files/out.bin" 
 
 # --- Bitmaps -----------------------------------------------------------------
 
-# Layout of a BMP file: header size, bits per pixel, compression, height.
-bmp_layout() { echo "$(u32 "$1" 14) $(u16 "$1" 28) $(u32 "$1" 30) $(s32 "$1" 22)"; }
+# Layout of a BMP file: header size, bits per pixel, compression, height. The
+# 12-byte core header has 16-bit fields and no compression.
+bmp_layout() {
+    if [[ $(u32 "$1" 14) == 12 ]]; then
+        echo "12 $(u16 "$1" 24) 0 $(u16 "$1" 20)"
+    else
+        echo "$(u32 "$1" 14) $(u16 "$1" 28) $(u32 "$1" 30) $(s32 "$1" 22)"
+    fi
+}
 
 # Rewrites the BI_BITFIELDS file $1, whose header is longer, with a 40-byte
 # header followed by the three masks, into $2.
@@ -356,6 +363,11 @@ bitmap_tests() {
 24-bit, 124-byte header|-type truecolor|BMP:|124 24 0 7||
 32-bit with alpha, 108-byte header|-alpha on -channel A -fx i/w +channel -define bmp:format=bmp4 -intent undefined|BMP:|108 32 3 7||
 32-bit with alpha, 124-byte header|-alpha on -channel A -fx i/w +channel|BMP:|124 32 3 7||
+1-bit palette, 12-byte header|-type palette -colors 2|BMP2:|12 1 0 7||
+4-bit palette, 12-byte header|-type palette -colors 16|BMP2:|12 4 0 7||
+8-bit palette, 12-byte header|-type palette -colors 200 -compress none|BMP2:|12 8 0 7||
+8-bit palette, 12-byte header, no pixel offset|-type palette -colors 200 -compress none|BMP2:|12 8 0 7|nooffset|
+24-bit, 12-byte header|-type truecolor|BMP2:|12 24 0 7||
 EOF_VARIANTS
 
     # Wine derives CF_DIB and CF_DIBV5 from the bitmap PUTDATA places and lists
@@ -385,12 +397,15 @@ EOF_DIBS
     mkdir -p "$files/bmp/bad"
     printf 'BM\x36\0\0' >"$files/bmp/bad/five.bmp"
     head -c -1 "$files/bmp/24-bit/in.bmp" >"$files/bmp/bad/short.bmp"
-    convert "$files/bmp/picture.png" -type truecolor "BMP2:$files/bmp/bad/core.bmp"
+    head -c -1 "$files/bmp/8-bit palette, 12-byte header/in.bmp" >"$files/bmp/bad/core.bmp"
+    # OS/2 2.x's 64-byte header: the 40-byte one and 24 more bytes.
+    local rgb24=$files/bmp/24-bit/in.bmp os2=$files/bmp/bad/os2.bmp
+    { head -c 54 "$rgb24"; head -c 24 /dev/zero; tail -c +55 "$rgb24"; } >"$os2"
+    patch32 "$os2" 14 64
+    patch32 "$os2" 10 78
+    patch32 "$os2" 2 "$(stat -c %s "$os2")"
     cp "$files/bmp/24-bit/in.bmp" "$files/bmp/bad/mirrored.bmp"
     patch32 "$files/bmp/bad/mirrored.bmp" 18 -13
-    if [[ $(u32 "$files/bmp/bad/core.bmp" 14) != 12 ]]; then
-        fail "BMP2 writes a 12-byte header" "header size $(u32 "$files/bmp/bad/core.bmp" 14)"
-    fi
     clip PUTDATA CF_TEXT text.txt
     put_ok text.txt
     expect_output "PUTDATA CF_TEXT text.txt before the refused bitmaps" "$msg"
@@ -410,7 +425,8 @@ EOF_DIBS
 a PNG file|bmp/picture.png|signature
 a 5-byte file|bmp/bad/five.bmp|short
 a BMP file one byte short|bmp/bad/short.bmp|layout
-a BMP file with a 12-byte header|bmp/bad/core.bmp|layout
+a BMP file with a 12-byte header one byte short|bmp/bad/core.bmp|layout
+a BMP file with a 64-byte header|bmp/bad/os2.bmp|layout
 a BMP file with a negative width|bmp/bad/mirrored.bmp|create
 EOF_REFUSED
 }
@@ -506,7 +522,7 @@ x_tests() {
     [[ -n $have_magick ]] || return
     # Bitmaps travel through X as image/bmp.
     local name
-    for name in '8-bit palette' '32-bit with alpha, 124-byte header'; do
+    for name in '8-bit palette' '4-bit palette, 12-byte header' '32-bit with alpha, 124-byte header'; do
         clip PUTDATA CF_BITMAP "bmp/$name/in.bmp"
         put_ok "bmp/$name/in.bmp"
         expect_output "PUTDATA CF_BITMAP of $name with a display" "$msg"

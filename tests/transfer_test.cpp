@@ -531,7 +531,51 @@ TEST(BitmapImport, EightBitPixelsFollowAFullTableWhenClrUsedIsZero) {
     EXPECT_EQ(bits.front(), static_cast<std::uint8_t>(14 + 40 + 1024));
 }
 
+// A 4 x 2, 8-bit file with the 12-byte core header and three 3-byte colour
+// entries (1 to 9), its pixels (35 to 42) right behind them.
+Bytes CoreBmpFile() {
+    Bytes file(14 + 12 + 9 + 8, 0);
+    BITMAPFILEHEADER f;
+    f.bfType = 0x4D42;
+    f.bfSize = static_cast<std::uint32_t>(file.size());
+    f.bfOffBits = 14 + 12 + 9;
+    const auto fh = WriteFileHeader(f);
+    std::copy(fh.begin(), fh.end(), file.begin());
+    const std::span<std::uint8_t> core = std::span(file).subspan(14);
+    WriteU32(core, 0, 12);
+    WriteU16(core, 4, 4);
+    WriteU16(core, 6, 2);
+    WriteU16(core, 8, 1);
+    WriteU16(core, 10, 8);
+    for (std::size_t i = 26; i < file.size(); ++i)
+        file[i] = static_cast<std::uint8_t>(i < 35 ? i - 25 : i);
+    return file;
+}
+
+TEST(BitmapImport, CoreHeaderIsWidenedAndThePixelsTakenWhereTheFileHasThem) {
+    FakePlatform platform;
+    platform.files["in.bmp"].bytes = CoreBmpFile();
+    Command(platform, "PUTDATA", "CF_BITMAP", "in.bmp");
+    EXPECT_EQ(platform.output, kBmpPutOk);
+    const auto* bitmap = platform.BitmapOf(CF_BITMAP);
+    ASSERT_NE(bitmap, nullptr);
+    ASSERT_EQ(bitmap->header.size(), 40U + 4 * 256);
+    const BITMAPINFOHEADER h = ReadInfoHeader(bitmap->header);
+    EXPECT_EQ(h.biSize, 40U);
+    EXPECT_EQ(h.biWidth, 4);
+    EXPECT_EQ(h.biHeight, 2);
+    EXPECT_EQ(h.biBitCount, 8);
+    EXPECT_EQ(h.biClrUsed, 256U);
+    EXPECT_EQ(Bytes(bitmap->header.begin() + 40, bitmap->header.begin() + 56),
+              (Bytes{1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bitmap->bits, (Bytes{35, 36, 37, 38, 39, 40, 41, 42}));
+    EXPECT_EQ(platform.LiveMemoryBlocks(), 0U);
+    ExpectBalanced(platform);
+}
+
 TEST(BitmapImport, EachFailurePointLeavesTheClipboardAsItWas) {
+    Bytes coreTruncated = CoreBmpFile();
+    coreTruncated.pop_back();
     Bytes notBmp = BmpFile(2, 2, 24, 0);
     notBmp[0] = 'P';
     Bytes truncated = BmpFile(10, 5, 24, 0);
@@ -549,6 +593,9 @@ TEST(BitmapImport, EachFailurePointLeavesTheClipboardAsItWas) {
         {{"truncated", nullptr,
           "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
          truncated},
+        {{"core header, truncated", nullptr,
+          "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
+         coreTruncated},
         {{"header only", nullptr,
           "\n * The \"in.bmp\" file is not a supported or complete bitmap. * \n", false},
          Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},

@@ -197,10 +197,36 @@ std::optional<std::uint64_t> UncompressedImageSize(const BITMAPINFOHEADER& info,
     return rowBytes * rows;
 }
 
+// The pixels from offset on, which lies within the available bytes.
+std::optional<PixelLocation> LocateRows(const BITMAPINFOHEADER& info, std::uint64_t offset,
+                                        std::uint64_t available) {
+    const bool compressed = info.biCompression != BI_RGB && info.biCompression != BI_BITFIELDS;
+    std::uint64_t needed = info.biSizeImage;
+    if (!compressed) {
+        const auto image = UncompressedImageSize(info, available);
+        if (!image) {
+            return std::nullopt;
+        }
+        needed = *image;
+    }
+    if (needed == 0 || needed > available - offset) {
+        return std::nullopt;
+    }
+    return PixelLocation{static_cast<std::size_t>(offset), static_cast<std::size_t>(needed)};
+}
+
 }  // namespace
 
 std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> infoBlock,
                                                 std::uint32_t bfOffBits) {
+    const std::uint64_t available = infoBlock.size();
+    if (IsCoreHeader(infoBlock)) {
+        const auto core = ReadCoreLayout(infoBlock, bfOffBits);
+        if (!core) {
+            return std::nullopt;
+        }
+        return LocateRows(core->info, core->pixelOffset, available);
+    }
     if (infoBlock.size() < kInfoHeaderSize) {
         return std::nullopt;
     }
@@ -218,7 +244,6 @@ std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> in
                                           : info.biClrUsed;
         computed = info.biSize + 4 * entries;
     }
-    const std::uint64_t available = infoBlock.size();
     if (computed > available) {
         return std::nullopt;
     }
@@ -229,19 +254,7 @@ std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> in
             offset = declared;
         }
     }
-    const bool compressed = info.biCompression != BI_RGB && info.biCompression != BI_BITFIELDS;
-    std::uint64_t needed = info.biSizeImage;
-    if (!compressed) {
-        const auto image = UncompressedImageSize(info, available);
-        if (!image) {
-            return std::nullopt;
-        }
-        needed = *image;
-    }
-    if (needed == 0 || needed > available - offset) {
-        return std::nullopt;
-    }
-    return PixelLocation{static_cast<std::size_t>(offset), static_cast<std::size_t>(needed)};
+    return LocateRows(info, offset, available);
 }
 
 }  // namespace clipfile

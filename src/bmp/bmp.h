@@ -92,10 +92,36 @@ struct PixelLocation {
 };
 
 // Checks a whole BMP file's header, colour table and pixel rows against its
-// length. Headers of 40, 52, 56, 108 and 124 bytes are read; the pixels are
+// length. Headers of 12, 40, 52, 56, 108 and 124 bytes are read; the pixels are
 // taken at bfOffBits when that lies past the headers and colour table, else at
 // the computed offset. None for anything unsupported or incomplete.
 std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> infoBlock,
                                                 std::uint32_t bfOffBits);
+
+inline constexpr std::size_t kCoreHeaderSize = 12;
+
+// Whether the bytes after a file's first 14 begin with the 12-byte core
+// header, whose colour entries are 3 bytes (blue, green, red) each.
+bool IsCoreHeader(std::span<const std::uint8_t> infoBlock);
+
+// A core header read as the 40-byte header it stands for. Its table holds up
+// to 2^bits entries: as many as fit before bfOffBits when that lies within
+// the file, else all of them, with the pixels right behind.
+struct CoreLayout {
+    BITMAPINFOHEADER info;
+    std::uint32_t entries = 0;
+    std::uint64_t pixelOffset = 0;
+};
+
+// None when the header or its table is cut short, a dimension is zero, or the
+// depth is not 1, 4, 8 or 24.
+std::optional<CoreLayout> ReadCoreLayout(std::span<const std::uint8_t> infoBlock,
+                                         std::uint32_t bfOffBits);
+
+// The 40-byte header and full table of 4-byte entries that screens take for
+// a core header's bitmap, missing entries black; none as ReadCoreLayout, or
+// when the block cannot be allocated.
+std::optional<InfoBlock> ConvertCoreHeader(std::span<const std::uint8_t> infoBlock,
+                                           std::uint32_t bfOffBits);
 
 }  // namespace clipfile

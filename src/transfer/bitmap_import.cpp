@@ -2,6 +2,8 @@
 
 #include <array>
 #include <limits>
+#include <optional>
+#include <span>
 
 #include "bmp/bmp.h"
 #include "platform/print.h"
@@ -56,15 +58,27 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         return false;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(lock.bytes());
-    const auto pixels = LocateBitmapPixels({bytes, size}, fileHeader.bfOffBits);
+    const std::span<const std::uint8_t> contents(bytes, size);
+    const auto pixels = LocateBitmapPixels(contents, fileHeader.bfOffBits);
     if (!pixels) {
         Print(platform, "\n * The \"%s\" file is not a supported or complete bitmap. * \n", path);
         return false;
     }
+    // Screens take the 40-byte header; the pixels stay where the file has them.
+    std::span<const std::uint8_t> info = contents;
+    std::optional<InfoBlock> converted;
+    if (IsCoreHeader(contents)) {
+        converted = ConvertCoreHeader(contents, fileHeader.bfOffBits);
+        if (!converted) {
+            Print(platform, "\n * Error while allocating the Global Memory. * \n");
+            return false;
+        }
+        info = converted->span();
+    }
     BitmapHandle created = BitmapHandle::None;
     {
         UniqueScreenDc screen(platform, platform.graphics.GetScreenDC());
-        created = platform.graphics.CreateDIBitmap(screen.get(), bytes, size,
+        created = platform.graphics.CreateDIBitmap(screen.get(), info.data(), info.size(),
                                                    bytes + pixels->offset, pixels->size);
     }
     if (created == BitmapHandle::None) {
