@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "clipboard/heap_buffer.h"
+#include "clipboard/posix_advice.h"
 
 namespace clipfile {
 
@@ -50,7 +51,7 @@ unsigned char* MapLarge(std::size_t bytes, std::size_t& mappedBytes) {
     }
     auto* bytesAt = reinterpret_cast<unsigned char*>(aligned);
     // Advice only: systems without huge pages refuse it and serve 4 KiB pages.
-    madvise(bytesAt, length, MADV_HUGEPAGE);
+    AdviseMemory(bytesAt, length, kAdviseHugePage);
     mappedBytes = length;
     return bytesAt;
 }

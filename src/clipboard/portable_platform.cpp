@@ -12,6 +12,7 @@
 #include <new>
 #include <span>
 
+#include "clipboard/posix_advice.h"
 #include "clipboard/system_platform.h"
 
 namespace clipfile {
@@ -48,7 +49,7 @@ void PrefaultForWriting(void* data, std::size_t bytes) {
     const std::uintptr_t first = (at + page - 1) / page * page;
     const std::uintptr_t end = (at + bytes) / page * page;
     if (end > first) {
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+        AdviseMemory(reinterpret_cast<void*>(first), end - first, kAdvisePopulateWrite);
     }
 }
 
@@ -431,7 +432,7 @@ MemoryHandle PortablePlatform::MapCommittedBlock(const portable::ContentsEntry& 
     }
     // One call fills the page tables that would otherwise take a fault every
     // few pages; older kernels refuse it and fault them in as read.
-    madvise(mapping, static_cast<std::size_t>(length), MADV_POPULATE_READ);
+    AdviseMemory(mapping, static_cast<std::size_t>(length), kAdvisePopulateRead);
     mappedBlocks_.items[mappedBlocks_.count++] = {
         mapping, static_cast<std::size_t>(length),
         static_cast<unsigned char*>(mapping) + (entry.offset - start),
