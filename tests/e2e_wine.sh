@@ -1,24 +1,23 @@
 #!/usr/bin/env bash
 # End-to-end tests of the Windows build: clipfile.exe under Wine against Wine's
 # own clipboard, then against an X display through Wine's clipboard bridge.
-# Usage: e2e_wine.sh path/to/clipfile.exe
+# Usage: e2e_wine.sh path/to/clipfile.exe path/to/clipboard_helper.exe
 set -u
 
-if [[ $# -ne 1 || ! -f $1 ]]; then
-    echo "usage: $0 path/to/clipfile.exe" >&2
+if [[ $# -ne 2 || ! -f $1 || ! -f $2 ]]; then
+    echo "usage: $0 path/to/clipfile.exe path/to/clipboard_helper.exe" >&2
     exit 2
 fi
 exe=$(realpath "$1")
+helper=$(realpath "$2")
 
 source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
 
 xvfb_pid=
 xclip_pid=
-holder_pid=
 
 cleanup() {
     [[ -n $xclip_pid ]] && kill "$xclip_pid" 2>/dev/null
-    [[ -n $holder_pid ]] && kill "$holder_pid" 2>/dev/null
     timeout 10 "$wineserver" -k 2>/dev/null
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
@@ -113,17 +112,7 @@ expect_same_pixels() {
 
 # --- Wine's clipboard, no display -------------------------------------------
 
-# Wine still closes its desktop about a second after the last Wine process
-# ends: with a display the clipboard goes with it, and without one the runs
-# after such a pause become several times slower. A process that outlives the
-# tests keeps the desktop open, as a logged-in session does on Windows.
-hold_session() {
-    timeout -k 5 300 "$wine" ping -n 300 127.0.0.1 </dev/null >/dev/null 2>&1 &
-    holder_pid=$!
-}
-
 start_wine
-hold_session
 
 # A fresh wineserver starts with an empty clipboard.
 clip GETTYPES
@@ -444,7 +433,10 @@ start_x() {
         x_error="Wine did not start on $DISPLAY"
         return 1
     fi
-    hold_session
+    if ! start_session; then
+        x_error="the session helper did not start on $DISPLAY"
+        return 1
+    fi
 }
 
 # Lists the clipboard until a line matches the pattern $1 or 5 s have passed:
@@ -470,6 +462,7 @@ x_tests() {
         fail "X clipboard tests" "$x_error"
         return
     fi
+    expect_kept_while_idle "with a display"
 
     printf 'line one\r\nline two\0' >"$files/for_x.txt"
     clip PUTDATA CF_TEXT for_x.txt

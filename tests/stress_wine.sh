@@ -54,13 +54,9 @@ for _ in 1 2 3; do
 done
 echo "# GETTYPES on a free clipboard takes $baseline ms"
 
-(cd "$files" && exec timeout -k 5 90 "$wine" "$helper" hold release.flag) </dev/null >"$work/holder.out" 2>&1 &
-holder_pid=$!
-for ((i = 0; i < 300; i++)); do
-    grep -q held "$work/holder.out" 2>/dev/null && break
-    sleep 0.1
-done
-if grep -q held "$work/holder.out"; then
+# The holder opens the clipboard with a window of its own: Wine lets a second
+# window-less opener in.
+if start_helper holder held hold release.flag; then
     pass "the helper holds the clipboard"
 else
     fail "the helper holds the clipboard" "$(head -c 300 "$work/holder.out")"
