@@ -88,7 +88,7 @@ start_wine() {
         echo "0 passed, 1 failed"
         exit 1
     fi
-    echo "# Wine ready after $((SECONDS - started)) s, $(<"$work/session.out")"
+    echo "# Wine ready after $((SECONDS - started)) s, $(tr -d '\r' <"$work/session.out")"
 }
 
 # A Windows session always has a desktop; Wine closes its own, and with a

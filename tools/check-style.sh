@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the tracked C++ sources are formatted as .clang-format says and
 # pass the .clang-tidy checks: over the host build's compile_commands.json, and
-# the Win32 platform over the mingw-x64 build's. Configures those builds when
-# they are missing; installs clang-format and clang-tidy when they are missing.
+# the Win32 platform's sources over the mingw-x64 build's. Configures those
+# builds when they are missing; installs clang-format and clang-tidy when they
+# are missing.
 # Usage: tools/check-style.sh [BUILD_ROOT]   (defaults to build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,7 +34,7 @@ fi
 
 # Clang finds MinGW's C headers by the target alone, but not GCC's C++ library.
 tidied=${#host_files[@]}
-win32=$(realpath src/clipboard/win32_platform.cpp)
+mapfile -t win32 < <(git ls-files 'src/clipboard/win32_*.cpp' | xargs realpath)
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
     [ -f "$root/mingw-x64/compile_commands.json" ] ||
         cmake --preset mingw-x64 -B "$root/mingw-x64" >/dev/null
@@ -42,12 +43,12 @@ if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
         extra+=("--extra-arg=-isystem$dir")
     done < <(x86_64-w64-mingw32-g++-posix -xc++ -E -v - </dev/null 2>&1 |
         sed -n '/search starts here/,/End of search list/s/^ \(.*\/c++.*\)$/\1/p')
-    if ! clang-tidy --quiet -p "$root/mingw-x64" "${extra[@]}" "$win32"; then
+    if ! clang-tidy --quiet -p "$root/mingw-x64" "${extra[@]}" "${win32[@]}"; then
         failures=$((failures + 1))
     fi
-    tidied=$((tidied + 1))
+    tidied=$((tidied + ${#win32[@]}))
 else
-    echo "check-style: no MinGW compiler; $win32 not checked" >&2
+    echo "check-style: no MinGW compiler; ${win32[*]} not checked" >&2
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -3,6 +3,7 @@
 // enumerators of the same names.
 #include "clipboard/platform.h"
 #include "clipboard/system_platform.h"
+#include "clipboard/win32_file_names.h"
 
 #include <algorithm>
 #include <array>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 #ifndef NOMINMAX
@@ -35,6 +37,20 @@ To NativeCast(From handle) {
 
 FileHandle ToFileHandle(HANDLE file) {
     return file == INVALID_HANDLE_VALUE ? FileHandle::None : HandleCast<FileHandle>(file);
+}
+
+// Opens a file by the wide name of the argument it was given as. Others may
+// read and write it meanwhile, as the C runtime's fopen allows: an editor or
+// a viewer with the file open does not stop a transfer.
+HANDLE OpenByArgumentName(const char* path, DWORD access, DWORD disposition) {
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const std::wstring wide = WideArgumentFor(path);
+    if (!wide.empty()) {
+        return ::CreateFileW(wide.c_str(), access, kShare, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return ::CreateFileA(path, access, kShare, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
 }
 
 // Owns a kernel handle until it is released to the caller.
@@ -284,9 +300,7 @@ public:
     void DeleteObject(BitmapHandle bitmap) override { ::DeleteObject(NativeCast<HBITMAP>(bitmap)); }
 
     FileHandle OpenFileForReading(const char* path) override {
-        OwnedKernelHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                             nullptr));
+        OwnedKernelHandle file(OpenByArgumentName(path, GENERIC_READ, OPEN_EXISTING));
         // Pipes and devices are not files to read a clipboard block from.
         if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
             return FileHandle::None;
@@ -321,8 +335,7 @@ public:
     }
 
     FileHandle CreateFileForWriting(const char* path) override {
-        return ToFileHandle(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        return ToFileHandle(OpenByArgumentName(path, GENERIC_WRITE, CREATE_ALWAYS));
     }
 
     bool WriteFile(FileHandle file, const void* data, std::size_t count,
