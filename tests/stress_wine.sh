@@ -70,7 +70,7 @@ while IFS='|' read -r name expected argument args; do
     if [[ $expected == busy_list ]]; then msg=$busy_list; else "$expected" "$argument"; fi
     expect_output "held clipboard: $name" "$msg"
     # The retry lasts about a second past a normal run, and is bounded.
-    if ((elapsed - baseline >= 750 && elapsed < baseline + 10000)); then
+    if ((elapsed - baseline >= 600 && elapsed < baseline + 10000)); then
         pass "held clipboard: $name gave up after a bounded retry ($elapsed ms)"
     else
         fail "held clipboard: $name gave up after a bounded retry" "$elapsed ms, a free run takes $baseline ms"
@@ -96,11 +96,11 @@ listing 'CF_TEXT - [1]' 'CF_LOCALE - [16]' 'CF_OEMTEXT - [7]' 'CF_UNICODETEXT - 
 expect_output "GETTYPES once the clipboard is free again" "$msg"
 
 # A clipboard held for a moment, as clipboard managers and history do after
-# every change, is waited out: the holder lets go about 0.7 s into the retry.
+# every change, is waited out: the holder lets go about 0.6 s into the retry.
 rm -f "$files/release.flag"
 if start_helper holder held hold release.flag; then
     holder_pid=$helper_pid
-    sleep_ms=$((baseline + 700))
+    sleep_ms=$((baseline + 600))
     (sleep "$((sleep_ms / 1000)).$(printf '%03d' $((sleep_ms % 1000)))" && touch "$files/release.flag") &
     clip GETTYPES
     expect_output "GETTYPES outwaits a clipboard held for a moment ($((elapsed - baseline)) ms)" "$msg"
