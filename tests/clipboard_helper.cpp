@@ -1,8 +1,14 @@
-// A second clipboard user for the Windows build's stress tests:
-//   clipboard_helper hold FLAG    opens the clipboard, prints "held" and keeps
-//                                 it open until the file FLAG exists (60 s at most)
-//   clipboard_helper place COUNT  empties the clipboard and places COUNT formats,
-//                                 printing "id name" for each in the order placed
+// A second Windows program for the Wine tests:
+//   clipboard_helper hold FLAG       opens the clipboard, prints "held" and keeps
+//                                    it open until the file FLAG exists (60 s at most)
+//   clipboard_helper place COUNT     empties the clipboard and places COUNT formats,
+//                                    printing "id name" for each in the order placed
+//   clipboard_helper session FLAG    keeps a top-level window, as a desktop session
+//                                    has, until the file FLAG exists (30 min at most)
+//   clipboard_helper open FILE FLAG  opens FILE for reading, sharing it for reading
+//                                    and writing as editors do, prints "opened" and
+//                                    keeps it open until the file FLAG exists
+//   clipboard_helper echo ARGUMENT   prints ARGUMENT as the ANSI command line gave it
 // Exit status 0 when it did what was asked.
 #include <windows.h>
 
@@ -11,6 +17,8 @@
 #include <cstring>
 
 namespace {
+
+bool FlagExists(const char* flag) { return GetFileAttributesA(flag) != INVALID_FILE_ATTRIBUTES; }
 
 bool OpenWithRetry(HWND owner) {
     for (int attempt = 0; attempt < 50; ++attempt) {
@@ -33,13 +41,57 @@ int Hold(const char* flag) {
     }
     std::puts("held");
     std::fflush(stdout);
-    for (int waited = 0; waited < 60000 && GetFileAttributesA(flag) == INVALID_FILE_ATTRIBUTES;
-         waited += 50) {
+    for (int waited = 0; waited < 60000 && !FlagExists(flag); waited += 50) {
         Sleep(50);
     }
     CloseClipboard();
     DestroyWindow(window);
     std::puts("released");
+    return 0;
+}
+
+// Wine closes its desktop, and the clipboard with it, a few seconds after the
+// last process with a window ends; a logged-in Windows session always has one.
+// Without a display Wine has no driver for top-level windows; a message-only
+// window still ties the process to the desktop.
+int Session(const char* flag) {
+    const char* kind = "top-level";
+    HWND window = CreateWindowExA(0, "STATIC", "clipboard_helper session", WS_OVERLAPPED, 0, 0, 100,
+                                  100, nullptr, nullptr, nullptr, nullptr);
+    if (window == nullptr) {
+        kind = "message-only";
+        window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                 nullptr);
+    }
+    if (window == nullptr || SetTimer(window, 1, 100, nullptr) == 0) {
+        std::puts("cannot create a window");
+        return 1;
+    }
+    std::printf("session with a %s window\n", kind);
+    std::fflush(stdout);
+    MSG message;
+    int ticks = 0;
+    while (ticks < 18000 && !FlagExists(flag) && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        ticks += message.message == WM_TIMER ? 1 : 0;
+        DispatchMessageA(&message);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+int HoldOpen(const char* path, const char* flag) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::puts("cannot open the file");
+        return 1;
+    }
+    std::puts("opened");
+    std::fflush(stdout);
+    for (int waited = 0; waited < 60000 && !FlagExists(flag); waited += 50) {
+        Sleep(50);
+    }
+    CloseHandle(file);
     return 0;
 }
 
@@ -99,6 +151,18 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "place") == 0) {
         return Place(std::atoi(argv[2]));
     }
-    std::puts("usage: clipboard_helper hold FLAG | place COUNT");
+    if (argc == 3 && std::strcmp(argv[1], "session") == 0) {
+        return Session(argv[2]);
+    }
+    if (argc == 4 && std::strcmp(argv[1], "open") == 0) {
+        return HoldOpen(argv[2], argv[3]);
+    }
+    if (argc == 3 && std::strcmp(argv[1], "echo") == 0) {
+        std::fputs(argv[2], stdout);
+        return 0;
+    }
+    std::puts(
+        "usage: clipboard_helper hold FLAG | place COUNT | session FLAG | open FILE FLAG | "
+        "echo ARGUMENT");
     return 2;
 }

@@ -227,8 +227,8 @@ TEST_F(PortableClipboardTest, ChangesStayPrivateUntilCloseAndTheLockExcludes) {
 
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(b.clipboard.OpenClipboard());
-    EXPECT_GT(SecondsSince(start), 0.2);  // it retries before giving up...
-    EXPECT_LT(SecondsSince(start), 1.0);  // ...but not for long
+    EXPECT_GT(SecondsSince(start), 0.95);  // it retries for about a second...
+    EXPECT_LT(SecondsSince(start), 2.0);   // ...but not for long
 
     ASSERT_TRUE(a.clipboard.CloseClipboard());
     EXPECT_FALSE(b.clipboard.IsClipboardFormatAvailable(CF_TEXT));
@@ -262,7 +262,7 @@ TEST_F(PortableClipboardTest, KilledWriterLeavesPreviousContentsAndReleasesTheLo
     PortableBackend p(location_);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(p.clipboard.OpenClipboard());
-    EXPECT_LT(SecondsSince(start), 1.0);
+    EXPECT_LT(SecondsSince(start), 2.0);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     close(ready[0]);

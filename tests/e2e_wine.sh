@@ -1,24 +1,23 @@
 #!/usr/bin/env bash
 # End-to-end tests of the Windows build: clipfile.exe under Wine against Wine's
 # own clipboard, then against an X display through Wine's clipboard bridge.
-# Usage: e2e_wine.sh path/to/clipfile.exe
+# Usage: e2e_wine.sh path/to/clipfile.exe path/to/clipboard_helper.exe
 set -u
 
-if [[ $# -ne 1 || ! -f $1 ]]; then
-    echo "usage: $0 path/to/clipfile.exe" >&2
+if [[ $# -ne 2 || ! -f $1 || ! -f $2 ]]; then
+    echo "usage: $0 path/to/clipfile.exe path/to/clipboard_helper.exe" >&2
     exit 2
 fi
 exe=$(realpath "$1")
+helper=$(realpath "$2")
 
 source "$(dirname "${BASH_SOURCE[0]}")/wine_lib.sh"
 
 xvfb_pid=
 xclip_pid=
-holder_pid=
 
 cleanup() {
     [[ -n $xclip_pid ]] && kill "$xclip_pid" 2>/dev/null
-    [[ -n $holder_pid ]] && kill "$holder_pid" 2>/dev/null
     timeout 10 "$wineserver" -k 2>/dev/null
     [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
@@ -113,17 +112,7 @@ expect_same_pixels() {
 
 # --- Wine's clipboard, no display -------------------------------------------
 
-# Wine still closes its desktop about a second after the last Wine process
-# ends: with a display the clipboard goes with it, and without one the runs
-# after such a pause become several times slower. A process that outlives the
-# tests keeps the desktop open, as a logged-in session does on Windows.
-hold_session() {
-    timeout -k 5 300 "$wine" ping -n 300 127.0.0.1 </dev/null >/dev/null 2>&1 &
-    holder_pid=$!
-}
-
 start_wine
-hold_session
 
 # A fresh wineserver starts with an empty clipboard.
 clip GETTYPES
@@ -435,6 +424,72 @@ started=$SECONDS
 bitmap_tests
 echo "# bitmap tests took $((SECONDS - started)) s"
 
+# --- File names ----------------------------------------------------------------
+
+# Names that the ANSI code page cannot spell reach a program's ANSI arguments
+# as '?': files are opened by the names the command line holds in UTF-16, and
+# messages print the path as the ANSI argument reads, which the helper echoes.
+ansi_form() { ansi=$(cd "$files" && timeout -k 5 30 "$wine" "$helper" echo "$1" </dev/null 2>/dev/null); }
+
+file_name_tests() {
+    # A 2 x 1 bitmap, 32 bits per pixel; GETDATA of its ASCII-named copy gives
+    # what any name must give.
+    printf 'BM\x3e\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x02\0\0\0\x01\0\0\0\x01\0\x20\0\0\0\0\0\x08\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x10\x20\x30\0\x40\x50\x60\0' >"$files/plain.bmp"
+    cp "$files/plain.bmp" "$files/Ελληνικά.bmp"
+    clip PUTDATA CF_BITMAP plain.bmp
+    clip GETDATA CF_BITMAP plain_out.bmp
+    printf 'bytes of a file named in Chinese\0' >"$files/文字.txt"
+
+    local format input output expected name spelled
+    # format | file read | file written | what the file written must hold
+    while IFS='|' read -r format input output expected; do
+        spelled=
+        for name in "$input" "$output"; do
+            ansi_form "$name"
+            [[ -n $ansi && $ansi != "$name" ]] || spelled+=" $name"
+        done
+        if [[ -z $spelled ]]; then
+            pass "the ANSI code page cannot spell $input and $output"
+        else
+            fail "the ANSI code page cannot spell $input and $output" "it spells$spelled"
+        fi
+        ansi_form "$input"
+        clip PUTDATA "$format" "$input"
+        put_ok "$ansi"
+        expect_output "PUTDATA $format $input" "$msg"
+        ansi_form "$output"
+        rm -f "$files/$output"
+        clip GETDATA "$format" "$output"
+        get_ok "$ansi"
+        expect_output "GETDATA $format $output" "$msg"
+        expect_file "GETDATA $format writes $output by its own name" "$files/$output" "$files/$expected"
+    done <<'EOF_NAMES'
+Wide Names|文字.txt|Ελληνικά.txt|文字.txt
+CF_BITMAP|Ελληνικά.bmp|文字.bmp|plain_out.bmp
+EOF_NAMES
+
+    # A file that another program has open, sharing it for reading and
+    # writing as editors and viewers do, is read and replaced all the same.
+    printf 'what the viewer shows\n' >"$files/viewed.txt"
+    if ! start_helper viewer opened open viewed.txt viewed.flag; then
+        fail "the helper opens viewed.txt" "$(head -c 300 "$work/viewer.out")"
+        return
+    fi
+    clip PUTDATA "Viewed" viewed.txt
+    put_ok viewed.txt
+    expect_output "PUTDATA of a file another program has open" "$msg"
+    clip PUTDATA "Viewed" 文字.txt
+    clip GETDATA "Viewed" viewed.txt
+    get_ok viewed.txt
+    expect_output "GETDATA into a file another program has open" "$msg"
+    expect_file "GETDATA replaced the contents of the open file" "$files/viewed.txt" "$files/文字.txt"
+    touch "$files/viewed.flag"
+    wait "$helper_pid"
+}
+
+file_name_tests
+expect_kept_while_idle "no display"
+
 # --- Wine's clipboard mirrored to an X display -------------------------------
 
 # Starts Xvfb with a screen of depth $1 in place of any earlier one, then
@@ -471,7 +526,10 @@ start_x() {
         x_error="Wine did not start on $DISPLAY"
         return 1
     fi
-    hold_session
+    if ! start_session; then
+        x_error="the session helper did not start on $DISPLAY"
+        return 1
+    fi
 }
 
 # Lists the clipboard until a line matches the pattern $1 or 5 s have passed:
@@ -497,6 +555,7 @@ x_tests() {
         fail "X clipboard tests" "$x_error"
         return
     fi
+    expect_kept_while_idle "with a display"
 
     printf 'line one\r\nline two' >"$files/for_x.txt"
     clip PUTDATA CF_TEXT for_x.txt

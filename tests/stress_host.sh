@@ -253,15 +253,32 @@ kill_test() {
     clip GETTYPES
     if compgen -G "$CLIP/contents.tmp.*" >/dev/null; then fail "the next session removes what killed ones left" "$(ls "$CLIP")"; else pass "the next session removes what killed ones left"; fi
 
-    # A holder killed with SIGKILL gives the lock back: flock dies with it.
+    # Another process holds the lock for $1 s; a command that meets it waits
+    # about a second. Sets $holder and, after timed_expect, $ms.
     mkfifo held
-    (exec 9>"$CLIP/lock" && flock -n 9 && echo >held && exec sleep 60) &
-    local holder=$!
-    read -r _ <held
-    expect "GETTYPES while another process holds the lock" "$cant_list" GETTYPES
+    hold_lock() {
+        (exec 9>"$CLIP/lock" && flock -n 9 && echo >held && exec sleep "$1") &
+        holder=$!
+        read -r _ <held
+    }
+    timed_expect() {
+        local began
+        began=$(date +%s%N)
+        expect "$@"
+        ms=$((($(date +%s%N) - began) / 1000000))
+    }
+    local holder ms
+    listing 'CF_RIFF - [11]'
+    hold_lock 0.75
+    timed_expect "GETTYPES outwaits a lock held for 0.75 s" "$msg" GETTYPES
+    if ((ms >= 700 && ms < 1000)); then pass "the lock was waited for ($ms ms)"; else fail "the lock was waited for" "$ms ms"; fi
+    wait "$holder"
+    hold_lock 60
+    timed_expect "GETTYPES while another process holds the lock" "$cant_list" GETTYPES
+    if ((ms >= 950 && ms < 3000)); then pass "GETTYPES gave up after about a second ($ms ms)"; else fail "GETTYPES gave up after about a second" "$ms ms"; fi
+    # A holder killed with SIGKILL gives the lock back: flock dies with it.
     kill -9 "$holder"
     wait "$holder" 2>/dev/null
-    listing 'CF_RIFF - [11]'
     expect "GETTYPES right after the holder was killed" "$msg" GETTYPES
     rm -f big.a big.b k.out held
 }

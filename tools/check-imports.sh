@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks both Windows executables: they import only Windows system DLLs
-# (KERNEL32, USER32, GDI32 and msvcrt: no MinGW runtime DLL, no universal CRT),
-# so clipfile.exe runs from a bare zip, and they carry the version resource
-# with the project's version.
+# (KERNEL32, USER32, GDI32, SHELL32 and msvcrt: no MinGW runtime DLL, no
+# universal CRT), so clipfile.exe runs from a bare zip, and they carry the
+# version resource with the project's version.
 # Usage: tools/check-imports.sh [BUILD_ROOT]   (defaults to build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,7 +30,7 @@ for pair in mingw-x64:x86_64-w64-mingw32 mingw-x86:i686-w64-mingw32; do
     fi
     while IFS= read -r dll; do
         case ${dll,,} in
-            kernel32.dll | user32.dll | gdi32.dll | msvcrt.dll) ;;
+            kernel32.dll | user32.dll | gdi32.dll | shell32.dll | msvcrt.dll) ;;
             *) fail "$exe imports $dll" ;;
         esac
     done <<<"$dlls"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that the tracked C++ sources are formatted as .clang-format says and
 # pass the .clang-tidy checks: over the host build's compile_commands.json, and
-# the Win32 platform over the mingw-x64 build's. Configures those builds when
-# they are missing; installs clang-format and clang-tidy when they are missing.
+# the Win32 platform's sources over the mingw-x64 build's. Configures those
+# builds when they are missing; installs clang-format and clang-tidy when they
+# are missing.
 # Usage: tools/check-style.sh [BUILD_ROOT]   (defaults to build)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "posix/posix_advice.h"
 #include "util/heap_buffer.h"
 
 namespace clipfile {
@@ -50,7 +51,7 @@ unsigned char* MapLarge(std::size_t bytes, std::size_t& mappedBytes) {
     }
     auto* bytesAt = reinterpret_cast<unsigned char*>(aligned);
     // Advice only: systems without huge pages refuse it and serve 4 KiB pages.
-    madvise(bytesAt, length, MADV_HUGEPAGE);
+    AdviseMemory(bytesAt, length, kAdviseHugePage);
     mappedBytes = length;
     return bytesAt;
 }

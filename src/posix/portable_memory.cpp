@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "posix/posix_advice.h"
+
 namespace clipfile {
 
 namespace {
@@ -28,7 +30,7 @@ void PrefaultForWriting(void* data, std::size_t bytes) {
     const std::uintptr_t first = (at + page - 1) / page * page;
     const std::uintptr_t end = (at + bytes) / page * page;
     if (end > first) {
-        madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+        AdviseMemory(reinterpret_cast<void*>(first), end - first, kAdvisePopulateWrite);
     }
 }
 
@@ -89,7 +91,7 @@ MemoryHandle PortableMemory::MapFileRange(int fd, std::uint64_t offset, std::uin
     }
     // One call fills the page tables that would otherwise take a fault every
     // few pages; older kernels refuse it and fault them in as read.
-    madvise(mapping, static_cast<std::size_t>(length), MADV_POPULATE_READ);
+    AdviseMemory(mapping, static_cast<std::size_t>(length), kAdvisePopulateRead);
     mapped_.items[mapped_.count++] = {mapping, static_cast<std::size_t>(length),
                                       static_cast<unsigned char*>(mapping) + (offset - start),
                                       static_cast<std::size_t>(size)};

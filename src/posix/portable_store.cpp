@@ -28,8 +28,10 @@ constexpr std::uint64_t kMaxFormatsFileSize =
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 constexpr std::size_t kCopyBuffer = std::size_t{1} << 20;
 
-constexpr int kLockAttempts = 25;
-constexpr std::chrono::milliseconds kLockRetryPause{20};
+// Another command holds the lock for as long as it copies a file in or out;
+// wait about a second, as the Windows build does for its clipboard.
+constexpr std::chrono::milliseconds kLockWait{1000};
+constexpr std::chrono::milliseconds kLockRetryPause{15};
 
 void PutLE(unsigned char* out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) {
@@ -303,16 +305,16 @@ int TakeClipboardLock(int dirFd) {
     if (fd < 0) {
         return -1;
     }
-    for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
-        if (attempt > 0) {
-            std::this_thread::sleep_for(kLockRetryPause);
-        }
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (true) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
             return fd;
         }
-        if (errno != EWOULDBLOCK && errno != EINTR) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline) {
             break;
         }
+        std::this_thread::sleep_for(kLockRetryPause);
     }
     close(fd);
     return -1;

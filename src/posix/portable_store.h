@@ -98,7 +98,7 @@ bool WriteSequential(int fd, const void* data, std::size_t count, std::size_t& w
 // descriptor, or -1 when it is not a private directory of this user.
 int OpenLocation(const char* path);
 
-// Exclusive lock on <location>/lock, retried for about half a second.
+// Exclusive lock on <location>/lock, retried for about a second.
 // Closing the returned descriptor releases it.
 int TakeClipboardLock(int dirFd);
 

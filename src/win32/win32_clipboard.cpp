@@ -20,20 +20,20 @@ int GdiSlot(FormatId id) {
 
 }  // namespace
 
-// Another program may hold the clipboard for a moment: retry for about
-// half a second before giving up.
+// Clipboard history, remote-desktop sync and clipboard managers open the
+// clipboard right after every change: retry for about a second. The deadline
+// is kept by the clock, as Sleep may round a pause up to a tick.
 bool Win32Clipboard::OpenClipboard() {
-    constexpr int kAttempts = 25;
-    constexpr DWORD kPauseMs = 20;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (attempt > 0) {
-            ::Sleep(kPauseMs);
+    constexpr DWORD kWaitMs = 1000;
+    constexpr DWORD kPauseMs = 15;
+    const DWORD started = ::GetTickCount();
+    while (!::OpenClipboard(nullptr)) {
+        if (::GetTickCount() - started >= kWaitMs) {
+            return false;
         }
-        if (::OpenClipboard(nullptr)) {
-            return true;
-        }
+        ::Sleep(kPauseMs);
     }
-    return false;
+    return true;
 }
 
 bool Win32Clipboard::CloseClipboard() {

@@ -1,7 +1,10 @@
 #include "win32/win32_roles.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
+
+#include "win32/win32_file_names.h"
 
 namespace clipfile::win32 {
 
@@ -11,6 +14,20 @@ constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 
 FileHandle ToFileHandle(HANDLE file) {
     return file == INVALID_HANDLE_VALUE ? FileHandle::None : HandleCast<FileHandle>(file);
+}
+
+// Opens a file by the wide name of the argument it was given as. Others may
+// read and write it meanwhile, as the C runtime's fopen allows: an editor or
+// a viewer with the file open does not stop a transfer.
+HANDLE OpenByArgumentName(const char* path, DWORD access, DWORD disposition) {
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const std::wstring wide = WideArgumentFor(path);
+    if (!wide.empty()) {
+        return ::CreateFileW(wide.c_str(), access, kShare, nullptr, disposition,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    return ::CreateFileA(path, access, kShare, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
 }
 
 // Owns a kernel handle until it is released to the caller.
@@ -49,8 +66,7 @@ private:
 }  // namespace
 
 FileHandle Win32Files::OpenFileForReading(const char* path) {
-    OwnedKernelHandle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    OwnedKernelHandle file(OpenByArgumentName(path, GENERIC_READ, OPEN_EXISTING));
     // Pipes and devices are not files to read a clipboard block from.
     if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
         return FileHandle::None;
@@ -85,8 +101,7 @@ bool Win32Files::ReadFile(FileHandle file, void* buffer, std::size_t count, std:
 }
 
 FileHandle Win32Files::CreateFileForWriting(const char* path) {
-    return ToFileHandle(::CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return ToFileHandle(OpenByArgumentName(path, GENERIC_WRITE, CREATE_ALWAYS));
 }
 
 bool Win32Files::WriteFile(FileHandle file, const void* data, std::size_t count,

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <sys/mman.h>
+
+#include <cstddef>
+
+namespace clipfile {
+
+// Memory advice that not every system has: MADV_POPULATE_READ and _WRITE came
+// with Linux 5.14 and its C library headers, MADV_HUGEPAGE is Linux's own.
+// Advice never changes a result, so where the headers lack one it is not given.
+#ifdef MADV_POPULATE_READ
+inline constexpr int kAdvisePopulateRead = MADV_POPULATE_READ;
+#else
+inline constexpr int kAdvisePopulateRead = -1;
+#endif
+#ifdef MADV_POPULATE_WRITE
+inline constexpr int kAdvisePopulateWrite = MADV_POPULATE_WRITE;
+#else
+inline constexpr int kAdvisePopulateWrite = -1;
+#endif
+#ifdef MADV_HUGEPAGE
+inline constexpr int kAdviseHugePage = MADV_HUGEPAGE;
+#else
+inline constexpr int kAdviseHugePage = -1;
+#endif
+
+// Gives the advice where the system has it; the kernel may refuse it anyway.
+inline void AdviseMemory(void* start, std::size_t bytes, int advice) {
+    if (advice >= 0) {
+        madvise(start, bytes, advice);
+    }
+}
+
+}  // namespace clipfile
