@@ -6,11 +6,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 page=${1:-doc/clipfile.1.in}
 
-# The message texts, one line each, as printed: every string literal passed to
-# Print(platform, ...), WriteError(...) or fputs(...), adjacent literals
-# joined, split at its line ends, trimmed of spaces and tabs.
+# Every text the tool prints is written once, in the message catalogue: its
+# string literals (adjacent ones joined) are the messages. Split at their line
+# ends and trimmed of spaces and tabs, they are the lines the page must list.
+catalogue=src/platform/messages.cpp
 messages=$(perl -0777 -ne '
-    while (/(?:\bPrint\(\s*platform\s*,|\bWriteError\(|\bfputs\()\s*((?:"(?:[^"\\]|\\.)*"\s*)+)/g) {
+    s{^\s*(?:#|//)[^\n]*}{}mg;
+    while (/((?:"(?:[^"\\]|\\.)*"\s*)+)/g) {
         my $literals = $1;
         my $text = "";
         $text .= $1 while $literals =~ /"((?:[^"\\]|\\.)*)"/g;
@@ -21,11 +23,23 @@ messages=$(perl -0777 -ne '
             $line =~ s/^[ \t]+|[ \t]+$//g;
             print "$line\n" if $line ne "";
         }
-    }' $(find src -name '*.cpp' -o -name '*.h') | sort -u)
+    }' "$catalogue" | sort -u)
+
+# A text printed from anywhere else would escape this check.
+mapfile -t sources < <(find src \( -name '*.cpp' -o -name '*.h' \) ! -path "$catalogue")
+strays=$(perl -0777 -ne '
+    while (/\b(Print\(\s*\w+\s*,|f?printf\(\s*(?:\w+\s*,)?|WriteError\(|WriteOutput\(|f?puts\()\s*"/g) {
+        my $line = 1 + (substr($_, 0, $-[0]) =~ tr/\n//);
+        print "$ARGV:$line: $1\n";
+    }' "${sources[@]}")
+if [ -n "$strays" ]; then
+    printf 'check-manual: a text printed outside %s: %s\n' "$catalogue" "$strays" >&2
+    exit 1
+fi
 
 count=$(printf '%s\n' "$messages" | grep -c .)
 if [ "$count" -lt 40 ]; then
-    echo "check-manual: found only $count messages in src/; the extraction is broken" >&2
+    echo "check-manual: found only $count messages in $catalogue; the extraction is broken" >&2
     exit 1
 fi
 

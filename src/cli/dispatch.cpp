@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "formats/formats.h"
-#include "platform/print.h"
+#include "platform/messages.h"
 #include "transfer/get_data.h"
 #include "transfer/put_data.h"
 
@@ -18,19 +18,18 @@ bool IsKeyword(const char* word, const char* keyword) {
 void ListClipboardFormats(Platform& platform) {
     FormatSnapshot snapshot;
     if (!TakeFormatSnapshot(platform, snapshot)) {
-        Print(platform, "\n * Couldn't able to retrieve the Clipboard Formats. * \n");
+        message::FormatsNotRetrieved(platform);
         return;
     }
     if (snapshot.entries.empty()) {
-        Print(platform, "\n\nClipboard is Empty.\n\n");
+        message::ClipboardEmpty(platform);
         return;
     }
-    Print(platform,
-          "\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n");
+    message::FormatListHeading(platform);
     for (const FormatEntry& entry : snapshot.entries) {
-        Print(platform, "\n\t%s - [%u]", entry.name.c_str(), static_cast<unsigned>(entry.id));
+        message::FormatListEntry(platform, entry.name.c_str(), entry.id);
     }
-    Print(platform, "\n");
+    message::FormatListEnd(platform);
 }
 
 }  // namespace
@@ -48,13 +47,13 @@ int DispatchCommand(Platform& platform, const char* keyword, const char* formatN
         ListClipboardFormats(platform);
         return 0;
     }
-    Print(platform, "\n\n * Arguments Passed to the application are not Valid. * \n");
+    message::InvalidArguments(platform);
     return 0;
 }
 
 int RunClipfile(Platform& platform, int argc, char** argv) {
     if (!platform.console.InitializeFramework()) {
-        platform.console.WriteError("Fatal Error: MFC initialization failed\n");
+        platform.console.WriteError(message::kFrameworkFailed);
         return 1;
     }
     if (argc == 2) {
@@ -63,7 +62,7 @@ int RunClipfile(Platform& platform, int argc, char** argv) {
     if (argc == 4) {
         return DispatchCommand(platform, argv[1], argv[2], argv[3]);
     }
-    Print(platform, "\n\n * Invalid number of arguments passed to the application. * \n");
+    message::WrongArgumentCount(platform);
     return 0;
 }
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/handles.h"
-#include "platform/print.h"
+#include "platform/messages.h"
 
 namespace clipfile {
 
@@ -81,7 +81,7 @@ const KnownFormat* FindKnownFormat(const char* userName) {
 bool TakeFormatSnapshot(Platform& platform, FormatSnapshot& snapshot) {
     OpenClipboardSession clipboard(platform);
     if (!clipboard) {
-        Print(platform, "\n * Unable to open the Clipboard. * \n");
+        message::SnapshotOpenFailed(platform);
         return false;
     }
     std::vector<FormatEntry> entries;

@@ -2,15 +2,11 @@
 
 #include <cstdlib>
 
-#include "platform/print.h"
+#include "platform/messages.h"
 
 namespace clipfile {
 
 namespace {
-
-void PrintGatherFailure(Platform& platform) {
-    Print(platform, "\nError while gathering DIB bits.\n");
-}
 
 bool WriteAll(Platform& platform, FileHandle file, const void* data, std::size_t size) {
     std::size_t written = 0;
@@ -25,20 +21,20 @@ UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, Bit
     UniqueMemoryBlock pixels(platform, platform.memory.GlobalAlloc(built.biSizeImage));
     MemoryLock lock(platform, pixels.get());
     if (!pixels || !lock) {
-        Print(platform, "\n * Error while allocating memory pointer. *\n");
+        message::PixelAllocationFailed(platform);
         return {};
     }
     const auto scanLines = static_cast<std::uint32_t>(std::llabs(std::int64_t{built.biHeight}));
     if (platform.graphics.GetDIBits(deviceContext, bitmap, 0, scanLines, lock.bytes(),
                                     infoBlock.bytes.get(), infoBlock.size) == 0) {
-        PrintGatherFailure(platform);
+        message::DibBitsFailed(platform);
         return {};
     }
     // The read may rewrite the counts; never let them reach past what was allocated.
     const BITMAPINFOHEADER read = ReadInfoHeader(infoBlock.span());
     if (read.biSize != kInfoHeaderSize || read.biSizeImage > built.biSizeImage ||
         read.biClrUsed > (infoBlock.size - kInfoHeaderSize) / 4) {
-        PrintGatherFailure(platform);
+        message::DibBitsFailed(platform);
         return {};
     }
     // GetDIBits fills the whole colour table of a depth of 8 or less but
@@ -47,7 +43,7 @@ UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, Bit
     if (read.biBitCount <= 8 && read.biClrUsed == 0) {
         const std::uint32_t entries = std::uint32_t{1} << read.biBitCount;
         if (entries > (infoBlock.size - kInfoHeaderSize) / 4) {
-            PrintGatherFailure(platform);
+            message::DibBitsFailed(platform);
             return {};
         }
         WriteU32(infoBlock.span(), 32, entries);
@@ -60,38 +56,35 @@ bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& info
     const BITMAPINFOHEADER info = ReadInfoHeader(infoBlock.span());
     const auto fileHeader = BuildFileHeader(infoBlock);
     if (!fileHeader) {
-        PrintGatherFailure(platform);
+        message::DibBitsFailed(platform);
         return false;
     }
     MemoryLock lock(platform, pixels.get());
     if (!lock) {
-        Print(platform, "\n * Error while allocating memory pointer. *\n");
+        message::PixelAllocationFailed(platform);
         return false;
     }
     UniqueFile file(platform, platform.files.CreateFileForWriting(path));
     if (!file) {
-        Print(platform, "\n * Error while Creating the \"%s\" File. * \n", path);
+        message::BitmapFileCreateFailed(platform, path);
         return false;
     }
     const auto headerBytes = WriteFileHeader(*fileHeader);
     if (!WriteAll(platform, file.get(), headerBytes.data(), headerBytes.size())) {
-        Print(platform, "\n * Error while Writing BITMAPFILEHEADER into the \"%s\" file. * \n",
-              path);
+        message::FileHeaderWriteFailed(platform, path);
         return false;
     }
     if (!WriteAll(platform, file.get(), infoBlock.bytes.get(),
                   kInfoHeaderSize + std::size_t{4} * info.biClrUsed)) {
-        Print(platform, "\n * Error while writing the BITMAPINFOHEADER into the \"%s\" file. * \n",
-              path);
+        message::InfoHeaderWriteFailed(platform, path);
         return false;
     }
     if (!WriteAll(platform, file.get(), lock.bytes(), info.biSizeImage)) {
-        Print(platform, "\n * Error while writing the color indices into the \"%s\" file. * \n",
-              path);
+        message::PixelWriteFailed(platform, path);
         return false;
     }
     if (!Close(platform, file)) {
-        Print(platform, "\n * Error while Closing the file handle. * \n");
+        message::BitmapFileCloseFailed(platform);
         return false;
     }
     return true;
@@ -100,31 +93,28 @@ bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& info
 ExportResult ExportBitmapToFile(Platform& platform, const char* path) {
     UniqueMemoryDc deviceContext(platform, platform.graphics.CreateCompatibleDC());
     if (!platform.clipboard.IsClipboardFormatAvailable(CF_BITMAP)) {
-        Print(platform,
-              "\n * Clipboard doesn't contain the specified type. * \n * Please Copy an image to "
-              "clipboard. *\n");
+        message::NoBitmapOnClipboard(platform);
         return ExportResult::Failed;
     }
     OpenClipboardSession clipboard(platform);
     if (!clipboard) {
-        Print(platform, "\n * Error while opening the Clipboard. * \n");
+        message::BitmapOpenFailed(platform);
         return ExportResult::Failed;
     }
     // The bitmap belongs to the clipboard: used only while it is open, never deleted.
     const BitmapHandle bitmap = AsBitmap(platform.clipboard.GetClipboardData(CF_BITMAP));
     BitmapDescription description;
     if (!platform.graphics.DescribeBitmap(bitmap, description)) {
-        Print(platform, "\n * Error while gathering the data from the bitmap handle. *\n");
+        message::BitmapDescribeFailed(platform);
         return ExportResult::EndProcess;
     }
     if (!BitmapImageSize(description)) {
-        Print(platform,
-              "\n * The bitmap on the Clipboard is too large to be written as a BMP file. * \n");
+        message::BitmapTooLarge(platform);
         return ExportResult::Failed;
     }
     auto infoBlock = BuildBitmapInfo(description);
     if (!infoBlock) {
-        Print(platform, "\n * Error while allocating memory for the bitmap header. * \n");
+        message::BitmapHeaderAllocationFailed(platform);
         return ExportResult::Failed;
     }
     UniqueMemoryBlock pixels = ReadBitmapPixels(platform, *infoBlock, bitmap, deviceContext.get());

@@ -6,62 +6,54 @@
 #include <span>
 
 #include "bmp/bmp.h"
-#include "platform/print.h"
+#include "platform/messages.h"
 #include "transfer/put_data.h"
 
 namespace clipfile {
 
-namespace {
-
-void PrintReadFailure(Platform& platform) {
-    Print(platform, "\n * Error while reading the bits from Global Memory. * \n");
-}
-
-}  // namespace
-
 bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) {
     UniqueFile file(platform, platform.files.OpenFileForReading(path));
     if (!file) {
-        Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
+        message::InputOpenFailed(platform, path);
         return false;
     }
     std::array<std::uint8_t, kFileHeaderSize> headerBytes{};
     std::size_t got = 0;
     if (!platform.files.ReadFile(file.get(), headerBytes.data(), headerBytes.size(), got) ||
         got != headerBytes.size()) {
-        Print(platform, "\n * Error while gathering the bits from the \"%s\" file. * \n", path);
+        message::BitmapHeaderReadFailed(platform, path);
         return false;
     }
     const BITMAPFILEHEADER fileHeader = ReadFileHeader(headerBytes);
     if (fileHeader.bfType != kBitmapSignature) {
-        Print(platform, "\n * Image is not a bitmap.\nPlease load a .BMP file. * \n");
+        message::NotABitmap(platform);
         return false;
     }
     std::uint64_t length = 0;
     if (!platform.files.GetFileLength(file.get(), length) || length < kFileHeaderSize) {
-        PrintReadFailure(platform);
+        message::InputReadFailed(platform);
         return false;
     }
     if (length - kFileHeaderSize > std::numeric_limits<std::size_t>::max()) {
-        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        message::BlockAllocationFailed(platform);
         return false;
     }
     const auto size = static_cast<std::size_t>(length - kFileHeaderSize);
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
     MemoryLock lock(platform, block.get());
     if (!block || !lock) {
-        Print(platform, "\n * Error while allocating the Global Memory. * \n");
+        message::BlockAllocationFailed(platform);
         return false;
     }
     if (!platform.files.ReadFile(file.get(), lock.bytes(), size, got) || got != size) {
-        PrintReadFailure(platform);
+        message::InputReadFailed(platform);
         return false;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(lock.bytes());
     const std::span<const std::uint8_t> contents(bytes, size);
     const auto pixels = LocateBitmapPixels(contents, fileHeader.bfOffBits);
     if (!pixels) {
-        Print(platform, "\n * The \"%s\" file is not a supported or complete bitmap. * \n", path);
+        message::UnsupportedBitmap(platform, path);
         return false;
     }
     // Screens take the 40-byte header; the pixels stay where the file has them.
@@ -82,12 +74,12 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
                                                    bytes + pixels->offset, pixels->size);
     }
     if (created == BitmapHandle::None) {
-        Print(platform, "\n * Error while creating the bitmap from the \"%s\" file. * \n", path);
+        message::BitmapCreateFailed(platform, path);
         return false;
     }
     bitmap = UniqueBitmap(platform, created);
     if (!Close(platform, file)) {
-        PrintReadFailure(platform);
+        message::InputReadFailed(platform);
         return false;
     }
     return true;

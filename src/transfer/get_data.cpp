@@ -4,7 +4,7 @@
 
 #include "formats/formats.h"
 #include "platform/handles.h"
-#include "platform/print.h"
+#include "platform/messages.h"
 #include "transfer/bitmap_export.h"
 
 namespace clipfile {
@@ -20,31 +20,31 @@ struct ClipboardCopy {
 
 bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
     if (!platform.clipboard.IsClipboardFormatAvailable(id)) {
-        Print(platform, "\n * Clipboard doesn't contain the data of specified format. *\n");
+        message::DataFormatMissing(platform);
         return false;
     }
     OpenClipboardSession clipboard(platform);
     if (!clipboard) {
-        Print(platform, "\n * Couldn't able open the clipboard. *\n");
+        message::CopyOpenFailed(platform);
         return false;
     }
     // The handle belongs to the clipboard and is only used while it is open.
     const MemoryHandle block = AsMemory(platform.clipboard.GetClipboardData(id));
     if (block == MemoryHandle::None) {
-        Print(platform, "\n * Retrieved an invalid handle from the clipboard. *\n");
+        message::InvalidDataHandle(platform);
         return false;
     }
     const std::size_t size = platform.memory.GlobalSize(block);
     MemoryLock lock(platform, block);
     if (!lock) {
-        Print(platform, "\n * Couldn't able to lock the data * \n");
+        message::DataLockFailed(platform);
         return false;
     }
     // An empty buffer still has an address, so an empty block is not an
     // allocation failure.
     copy.bytes = platform.memory.AllocateBuffer(size);
     if (!copy.bytes) {
-        Print(platform, "\n * Unable to allocate memory for the data. * \n");
+        message::CopyAllocationFailed(platform);
         return false;
     }
     std::memcpy(copy.bytes.get(), lock.bytes(), size);
@@ -59,7 +59,7 @@ bool ExportRawFormatToFile(Platform& platform, FormatId id, const char* path) {
     }
     UniqueFile file(platform, platform.files.CreateFileForWriting(path));
     if (!file) {
-        Print(platform, "\n * Error whle opening the \"%s\" file. * \n", path);
+        message::OutputOpenFailed(platform, path);
         return false;
     }
     std::size_t written = 0;
@@ -67,7 +67,7 @@ bool ExportRawFormatToFile(Platform& platform, FormatId id, const char* path) {
     // A failed close means buffered bytes never reached the file.
     const bool closed = Close(platform, file);
     if (!wrote || written != copy.size || !closed) {
-        Print(platform, "\n * Variation in bytes copied into the file. * \n");
+        message::OutputWriteFailed(platform);
         return false;
     }
     return true;
@@ -89,21 +89,12 @@ int RunGetDataCommand(Platform& platform, const char* formatName, const char* pa
     TakeFormatSnapshot(platform, snapshot);
     const FormatEntry* entry = FindSnapshotEntry(snapshot, formatName);
     if (entry == nullptr) {
-        Print(platform, "\n ! Specified Format \"%s\" is not available on the Clipboard. ! \n",
-              formatName);
+        message::FormatNotAvailable(platform, formatName);
         return 0;
     }
     switch (ExportFormatToFile(platform, entry->id, path)) {
-        case ExportResult::Succeeded:
-            Print(platform,
-                  "\n\nClipboard Contents were Successfully copied into the \"%s\" File\n", path);
-            return 0;
-        case ExportResult::Failed:
-            Print(
-                platform,
-                "\n\n * Couldn't able to transfer the contents of clipboard into \"%s\" file. * \n",
-                path);
-            return 0;
+        case ExportResult::Succeeded: message::GetDataSucceeded(platform, path); return 0;
+        case ExportResult::Failed: message::GetDataFailed(platform, path); return 0;
         case ExportResult::EndProcess: break;
     }
     return 1;

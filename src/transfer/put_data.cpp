@@ -6,32 +6,24 @@
 
 #include "formats/formats.h"
 #include "platform/handles.h"
-#include "platform/print.h"
+#include "platform/messages.h"
 #include "transfer/bitmap_import.h"
 
 namespace clipfile {
 
 namespace {
 
-void PrintReadFailure(Platform& platform) {
-    Print(platform, "\n * Error while reading the bits from Global Memory. * \n");
-}
-
-void PrintAllocationFailure(Platform& platform) {
-    Print(platform, "\n * Error while allocating the Global Memory. * \n");
-}
-
 // A new block holding a copy of the first `size` bytes of `from`.
 UniqueMemoryBlock CopyIntoExactBlock(Platform& platform, const std::uint8_t* from,
                                      std::size_t size) {
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
     if (!block) {
-        PrintAllocationFailure(platform);
+        message::BlockAllocationFailed(platform);
         return {};
     }
     MemoryLock lock(platform, block.get());
     if (!lock) {
-        PrintAllocationFailure(platform);
+        message::BlockAllocationFailed(platform);
         return {};
     }
     if (size != 0) {
@@ -48,30 +40,30 @@ UniqueMemoryBlock CopyIntoExactBlock(Platform& platform, const std::uint8_t* fro
 UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatId id) {
     std::uint64_t length = 0;
     if (!platform.files.GetFileLength(file, length)) {
-        PrintReadFailure(platform);
+        message::InputReadFailed(platform);
         return {};
     }
     const std::size_t maxSize = std::numeric_limits<std::size_t>::max();
     if (length > maxSize - TerminatorRoom(id, 1)) {
-        PrintAllocationFailure(platform);
+        message::BlockAllocationFailed(platform);
         return {};
     }
     const auto size = static_cast<std::size_t>(length);
     const std::size_t room = TerminatorRoom(id, size);
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size + room));
     if (!block) {
-        PrintAllocationFailure(platform);
+        message::BlockAllocationFailed(platform);
         return {};
     }
     MemoryLock lock(platform, block.get());
     if (!lock) {
-        PrintAllocationFailure(platform);
+        message::BlockAllocationFailed(platform);
         return {};
     }
     auto* bytes = static_cast<std::uint8_t*>(lock.bytes());
     std::size_t got = 0;
     if (!platform.files.ReadFile(file, bytes, size, got) || got != size) {
-        PrintReadFailure(platform);
+        message::InputReadFailed(platform);
         return {};
     }
     if (room != 0 && EndsWithTerminator(id, bytes, size)) {
@@ -88,21 +80,21 @@ bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, boo
     handedOver = false;
     OpenClipboardSession clipboard(platform);
     if (!clipboard) {
-        Print(platform, "\n * Couldn't able to open the Clipboard. * \n");
+        message::PlaceOpenFailed(platform);
         return false;
     }
     if (!platform.clipboard.EmptyClipboard()) {
-        Print(platform, "\n * Couldn't able to Clear the Clipboard Contents. * \n");
+        message::EmptyFailed(platform);
         return false;
     }
     if (!platform.clipboard.SetClipboardData(id, data)) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        message::PlaceFailed(platform);
         return false;
     }
     handedOver = true;
     // The portable clipboard commits at close; a failure there loses the data.
     if (!clipboard.Close()) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        message::PlaceFailed(platform);
         return false;
     }
     return true;
@@ -116,12 +108,12 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
     // Refused before anything is read or emptied: the clipboard keeps its
     // contents.
     if (row != nullptr && IsGraphicsObjectFormat(row->id)) {
-        Print(platform, "\n * Couldn't able to place the data on the Clipboard. * \n");
+        message::PlaceFailed(platform);
         return false;
     }
     UniqueFile file(platform, platform.files.OpenFileForReading(path));
     if (!file) {
-        Print(platform, "\n * Error while reading the \"%s\" file * \n", path);
+        message::InputOpenFailed(platform, path);
         return false;
     }
     UniqueMemoryBlock block = ReadFileIntoBlock(platform, file.get(), row != nullptr ? row->id : 0);
@@ -136,8 +128,7 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
     } else {
         id = platform.clipboard.RegisterClipboardFormatA(formatName);
         if (id == 0) {
-            Print(platform, "\n * Couldn't able to register the \"%s\" Clipboard Format. * \n",
-                  formatName);
+            message::RegisterFailed(platform, formatName);
             return false;
         }
     }
@@ -150,7 +141,7 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
         return false;
     }
     if (!Close(platform, file)) {
-        PrintReadFailure(platform);
+        message::InputReadFailed(platform);
         return false;
     }
     return true;
@@ -158,12 +149,9 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
 
 void RunPutDataCommand(Platform& platform, const char* formatName, const char* path) {
     if (ImportFileToClipboard(platform, formatName, path)) {
-        Print(platform, "\n\n\"%s\" File contents were Successfully copied into the Clipboard.\n",
-              path);
+        message::PutDataSucceeded(platform, path);
     } else {
-        Print(platform,
-              "\n\n * Couldn't able to transfer the contents of \"%s\" file into Clipboard. * \n",
-              path);
+        message::PutDataFailed(platform, path);
     }
 }
 
