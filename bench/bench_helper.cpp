@@ -124,7 +124,7 @@ int WritePicture(std::uint32_t width, std::uint32_t height, const char* path) {
 int WarmMemory(std::size_t mib) {
     constexpr std::size_t kChunk = std::size_t{256} * 1024 * 1024;
     std::vector<HeapBuffer> held;
-    for (std::size_t taken = 0; taken < mib; taken += kChunk / (1024 * 1024)) {
+    for (std::size_t taken = 0; taken < mib; taken += kChunk / (std::size_t{1024} * 1024)) {
         HeapBuffer chunk = AllocateHeapBuffer(kChunk);
         if (!chunk) {
             std::fprintf(stderr, "cannot take %zu MiB\n", mib);

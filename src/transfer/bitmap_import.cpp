@@ -62,7 +62,7 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
     if (IsCoreHeader(contents)) {
         converted = ConvertCoreHeader(contents, fileHeader.bfOffBits);
         if (!converted) {
-            Print(platform, "\n * Error while allocating the Global Memory. * \n");
+            message::BlockAllocationFailed(platform);
             return false;
         }
         info = converted->span();

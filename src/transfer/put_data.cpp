@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <utility>
 
 #include "formats/formats.h"
 #include "platform/handles.h"
@@ -13,24 +15,22 @@ namespace clipfile {
 
 namespace {
 
-// A new block holding a copy of the first `size` bytes of `from`.
-UniqueMemoryBlock CopyIntoExactBlock(Platform& platform, const std::uint8_t* from,
-                                     std::size_t size) {
+// A new memory block, locked for filling.
+struct FillableBlock {
+    UniqueMemoryBlock block;
+    MemoryLock lock;
+};
+
+std::optional<FillableBlock> AllocateFillable(Platform& platform, std::size_t size) {
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
-    if (!block) {
-        message::BlockAllocationFailed(platform);
-        return {};
+    if (block) {
+        MemoryLock lock(platform, block.get());
+        if (lock) {
+            return FillableBlock{std::move(block), std::move(lock)};
+        }
     }
-    MemoryLock lock(platform, block.get());
-    if (!lock) {
-        message::BlockAllocationFailed(platform);
-        return {};
-    }
-    if (size != 0) {
-        std::memcpy(lock.bytes(), from, size);
-    }
-    lock.Unlock();
-    return block;
+    message::BlockAllocationFailed(platform);
+    return std::nullopt;
 }
 
 // Reads the whole file into a new memory block; prints its own messages.
@@ -50,28 +50,30 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
     }
     const auto size = static_cast<std::size_t>(length);
     const std::size_t room = TerminatorRoom(id, size);
-    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size + room));
-    if (!block) {
-        message::BlockAllocationFailed(platform);
+    std::optional<FillableBlock> read = AllocateFillable(platform, size + room);
+    if (!read) {
         return {};
     }
-    MemoryLock lock(platform, block.get());
-    if (!lock) {
-        message::BlockAllocationFailed(platform);
-        return {};
-    }
-    auto* bytes = static_cast<std::uint8_t*>(lock.bytes());
+    auto* bytes = static_cast<std::uint8_t*>(read->lock.bytes());
     std::size_t got = 0;
     if (!platform.files.ReadFile(file, bytes, size, got) || got != size) {
         message::InputReadFailed(platform);
         return {};
     }
     if (room != 0 && EndsWithTerminator(id, bytes, size)) {
-        return CopyIntoExactBlock(platform, bytes, size);
+        std::optional<FillableBlock> exact = AllocateFillable(platform, size);
+        if (!exact) {
+            return {};
+        }
+        if (size != 0) {
+            std::memcpy(exact->lock.bytes(), bytes, size);
+        }
+        exact->lock.Unlock();
+        return std::move(exact->block);
     }
     std::memset(bytes + size, 0, room);
-    lock.Unlock();
-    return block;
+    read->lock.Unlock();
+    return std::move(read->block);
 }
 
 }  // namespace
