@@ -3,13 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "win32/windows_headers.h"
 // CommandLineToArgvW; after <windows.h>, which it needs.
 #include <shellapi.h>
 

@@ -1,6 +1,4 @@
-// The Win32 roles. The platform headers must come before <windows.h>: the
-// Windows headers define CF_TEXT and friends as macros, which would rewrite
-// the enumerators of the same names.
+// The Win32 roles.
 #pragma once
 
 #include <array>
@@ -13,13 +11,7 @@
 #include "platform/global_memory.h"
 #include "platform/graphics.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "win32/windows_headers.h"
 
 namespace clipfile::win32 {
 
