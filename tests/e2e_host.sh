@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end tests of the Linux build over the portable clipboard, each run a
-# separate process. Usage: e2e_host.sh path/to/clipfile
+# separate process. Usage: e2e_host.sh path/to/clipfile [EMULATOR...]
 set -u
 CLIPFILE=$(realpath "$1")
+shift
+# A build for another processor (host32) runs through its emulator.
+RUN=("$@" "$CLIPFILE")
 WORK=$(mktemp -d)
 export XDG_RUNTIME_DIR="$WORK/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -18,7 +21,7 @@ fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 expect_output() {
     local name=$1 expected=$2; shift 2
     printf "$expected" >expected.out
-    timeout 20 "$CLIPFILE" "$@" >actual.out 2>actual.err
+    timeout 20 "${RUN[@]}" "$@" >actual.out 2>actual.err
     local status=$?
     if [ "$status" -ne 0 ]; then fail "$name: exit status $status"; return; fi
     if ! cmp -s expected.out actual.out; then
@@ -59,7 +62,7 @@ done
 
 # --- listing after placing a registered format: alone, under its registered name
 expect_output "put html" "$(put_ok text.txt)" PUTDATA "HTML Format" text.txt
-html_id=$("$CLIPFILE" GETTYPES | sed -n 's/^\tHTML Format - \[\([0-9]*\)\]$/\1/p')
+html_id=$("${RUN[@]}" GETTYPES | sed -n 's/^\tHTML Format - \[\([0-9]*\)\]$/\1/p')
 if [ -n "$html_id" ] && [ "$html_id" -ge 49152 ]; then pass; else fail "HTML Format id '$html_id'"; fi
 expect_output "gettypes html" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
 expect_output "registered name any case" "$(put_ok text.txt)" PUTDATA "html format" text.txt
