@@ -103,6 +103,30 @@ expect_output "busy putdata" \
 kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
 expect_output "free again" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
 
+# --- inputs past the address space (4 GiB at 32 bits): the allocation message,
+# never a block of the size's low 32 bits, and the clipboard kept. A 64-bit
+# build gets the same limit from a 2 GiB cap (the sanitizers' own, under them).
+big_run=("${RUN[@]}")
+saved_asan=${ASAN_OPTIONS-}
+if [ "$(od -An -tu1 -j4 -N1 "$CLIPFILE" | tr -d ' ')" = 2 ]; then
+    export ASAN_OPTIONS="$saved_asan:allocator_may_return_null=1:max_allocation_size_mb=2048"
+    grep -qa __asan_init "$CLIPFILE" || RUN=(prlimit --as=$((2 << 30)) -- "${RUN[@]}")
+fi
+expect_output "put before large inputs" "$(put_ok text.txt)" PUTDATA CF_TEXT text.txt
+# file | size | format: each size's low 32 bits are 1, 0 and 1 after the 14-byte file header
+for large in "low1.bin|$(((1 << 32) + 1))|CF_TEXT" "low0.bin|$((1 << 33))|HTML Format" \
+    "low1.bmp|$(((1 << 32) + 15))|CF_BITMAP"; do
+    IFS='|' read -r file size format <<<"$large"
+    printf 'BM' >"$file" && truncate -s "$size" "$file"
+    expect_output "$file of $size bytes" \
+        '\n * Error while allocating the Global Memory. * \n\n\n * Couldn'"'"'t able to transfer the contents of "'"$file"'" file into Clipboard. * \n' \
+        PUTDATA "$format" "$file"
+    expect_output "clipboard kept after $file" "$HEADER\n\tCF_TEXT - [1]\n" GETTYPES
+    rm -f "$file"
+done
+RUN=("${big_run[@]}")
+if [ -n "$saved_asan" ]; then export ASAN_OPTIONS=$saved_asan; else unset ASAN_OPTIONS; fi
+
 # --- bitmaps: ImageMagick makes every BMP variant; each goes in as a bitmap and
 # comes back as a 32-bit BMP of the same picture.
 CONVERT=/usr/bin/convert
