@@ -10,10 +10,11 @@ packages=(
     wine64 xvfb xclip imagemagick util-linux clang-format clang-tidy
     binutils-mingw-w64-i686 dpkg-dev file man-db groff-base mandoc
     clang-14 libclang-rt-14-dev inotify-tools
+    gcc-multilib g++-multilib qemu-user
 )
 tools/install-packages.sh "${packages[@]}"
 
-for preset in host host-asan mingw-x64 mingw-x86; do
+for preset in host host-asan host32 mingw-x64 mingw-x86; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
@@ -30,6 +31,7 @@ tools/check-packages.sh
 
 ctest --preset host
 ctest --preset host-asan
+ctest --preset host32
 ctest --preset mingw-x64
 # Bounded fuzzing of BMP import and of damaged clipboard files (fuzz/README.md).
 fuzz/run.sh 60
