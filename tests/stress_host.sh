@@ -17,6 +17,8 @@ if [[ $EUID -eq 0 && -z ${STRESS_NAMESPACE:-} ]] && unshare -m --propagation pri
     STRESS_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"
 fi
 
+# Before the cd below, which a relative path to this script would not survive.
+source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 CLIPFILE=$(realpath "$1")
 shift
 # A build for another processor (host32) runs through its emulator.
@@ -34,7 +36,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 skip() { echo "SKIP - $*"; }
 
 # Runs the tool; its stdout lands in $out, its exit status in $status (124
