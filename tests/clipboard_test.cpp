@@ -654,7 +654,8 @@ std::vector<std::pair<FormatId, std::uint64_t>> BlockOffsets(const std::string& 
     if (file.size() < 24) return offsets;
     const std::uint64_t table = at(16, 8);
     for (std::uint64_t entry = table; entry + 20 <= file.size(); entry += 20) {
-        offsets.emplace_back(static_cast<FormatId>(at(entry, 4)), at(entry + 4, 8));
+        offsets.emplace_back(static_cast<FormatId>(at(static_cast<std::size_t>(entry), 4)),
+                             at(static_cast<std::size_t>(entry) + 4, 8));
     }
     return offsets;
 }

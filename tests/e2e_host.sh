@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end tests of the Linux build over the portable clipboard, each run a
-# separate process. Usage: e2e_host.sh path/to/clipfile
+# separate process. Usage: e2e_host.sh path/to/clipfile [EMULATOR...]
 set -u
 CLIPFILE=$(realpath "$1")
+shift
+# A build for another processor (host32) runs through its emulator.
+RUN=("$@" "$CLIPFILE")
 WORK=$(mktemp -d)
 export XDG_RUNTIME_DIR="$WORK/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -18,7 +21,7 @@ fail() { failed=$((failed + 1)); echo "FAIL: $*"; }
 expect_output() {
     local name=$1 expected=$2; shift 2
     printf "$expected" >expected.out
-    timeout 20 "$CLIPFILE" "$@" >actual.out 2>actual.err
+    timeout 20 "${RUN[@]}" "$@" >actual.out 2>actual.err
     local status=$?
     if [ "$status" -ne 0 ]; then fail "$name: exit status $status"; return; fi
     if ! cmp -s expected.out actual.out; then
@@ -74,7 +77,7 @@ done
 
 # --- listing after placing a registered format: alone, under its registered name
 expect_output "put html" "$(put_ok text.txt)" PUTDATA "HTML Format" text.txt
-html_id=$("$CLIPFILE" GETTYPES | sed -n 's/^\tHTML Format - \[\([0-9]*\)\]$/\1/p')
+html_id=$("${RUN[@]}" GETTYPES | sed -n 's/^\tHTML Format - \[\([0-9]*\)\]$/\1/p')
 if [ -n "$html_id" ] && [ "$html_id" -ge 49152 ]; then pass; else fail "HTML Format id '$html_id'"; fi
 expect_output "gettypes html" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
 expect_output "registered name any case" "$(put_ok text.txt)" PUTDATA "html format" text.txt
@@ -122,6 +125,31 @@ expect_output "busy putdata" \
     PUTDATA CF_TEXT text.txt
 kill "$holder" 2>/dev/null; wait "$holder" 2>/dev/null
 expect_output "free again" "$HEADER\n\tHTML Format - [$html_id]\n" GETTYPES
+
+# --- inputs past the address space (4 GiB at 32 bits): the allocation message,
+# never a block of the size's low 32 bits, and the clipboard kept. A 64-bit
+# build gets the same limit from a 2 GiB cap (the sanitizers' own under them,
+# whose warning about the refused allocation goes to a log, not stderr).
+big_run=("${RUN[@]}")
+saved_asan=${ASAN_OPTIONS-}
+if [ "$(od -An -tu1 -j4 -N1 "$CLIPFILE" | tr -d ' ')" = 2 ]; then
+    export ASAN_OPTIONS="$saved_asan:allocator_may_return_null=1:max_allocation_size_mb=2048:log_path=$WORK/asan"
+    grep -qa __asan_init "$CLIPFILE" || RUN=(prlimit --as=$((2 << 30)) -- "${RUN[@]}")
+fi
+expect_output "put before large inputs" "$(put_ok text.txt)" PUTDATA CF_TEXT text.txt
+# file | size | format: each size's low 32 bits are 1, 0 and 1 after the 14-byte file header
+for large in "low1.bin|$(((1 << 32) + 1))|CF_TEXT" "low0.bin|$((1 << 33))|HTML Format" \
+    "low1.bmp|$(((1 << 32) + 15))|CF_BITMAP"; do
+    IFS='|' read -r file size format <<<"$large"
+    printf 'BM' >"$file" && truncate -s "$size" "$file"
+    expect_output "$file of $size bytes" \
+        '\n * Error while allocating the Global Memory. * \n\n\n * Couldn'"'"'t able to transfer the contents of "'"$file"'" file into Clipboard. * \n' \
+        PUTDATA "$format" "$file"
+    expect_output "clipboard kept after $file" "$HEADER\n\tCF_TEXT - [1]\n" GETTYPES
+    rm -f "$file"
+done
+RUN=("${big_run[@]}")
+if [ -n "$saved_asan" ]; then export ASAN_OPTIONS=$saved_asan; else unset ASAN_OPTIONS; fi
 
 # --- bitmaps: ImageMagick makes every BMP variant; each goes in as a bitmap and
 # comes back as a 32-bit BMP of the same picture.

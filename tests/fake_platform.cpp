@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "bmp/bmp.h"
 
@@ -289,6 +290,30 @@ bool FakePlatform::WriteFile(FileHandle file, const void* data, std::size_t coun
 bool FakePlatform::CloseFile(FileHandle file) {
     openFiles_.erase(static_cast<std::uintptr_t>(file));
     return !Fails(Op::CloseFile);
+}
+
+Bytes BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t clrUsed) {
+    const std::uint32_t entries = bits <= 8 ? (clrUsed != 0 ? clrUsed : 1U << bits) : clrUsed;
+    const std::uint32_t row = ((static_cast<std::uint32_t>(width) * bits + 31) & ~31U) / 8;
+    const std::uint32_t image = row * static_cast<std::uint32_t>(height < 0 ? -height : height);
+    Bytes file(14 + 40 + 4 * entries + image, 0);
+    BITMAPINFOHEADER h;
+    h.biSize = 40;
+    h.biWidth = width;
+    h.biHeight = height;
+    h.biPlanes = 1;
+    h.biBitCount = bits;
+    h.biClrUsed = clrUsed;
+    h.biSizeImage = image;
+    WriteInfoHeader(h, std::span(file).subspan(14));
+    BITMAPFILEHEADER f;
+    f.bfType = 0x4D42;
+    f.bfSize = static_cast<std::uint32_t>(file.size());
+    f.bfOffBits = 54 + 4 * entries;
+    const auto fh = WriteFileHeader(f);
+    std::copy(fh.begin(), fh.end(), file.begin());
+    for (std::size_t i = f.bfOffBits; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i);
+    return file;
 }
 
 }  // namespace clipfile::testing

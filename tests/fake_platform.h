@@ -162,4 +162,8 @@ private:
     std::uintptr_t nextDc_ = 0x100;
 };
 
+// A BMP file: 40-byte header, colour table and pixel bytes (byte i holds i).
+// The pixel bytes are counted in 32 bits, as biSizeImage and bfSize hold them.
+Bytes BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t clrUsed);
+
 }  // namespace clipfile::testing

@@ -2,22 +2,27 @@
 # Stress and hostile-environment tests of the Linux build over the portable
 # clipboard: many processes at once, PUTDATA killed mid-way, an unsafe
 # clipboard folder, damaged clipboard files, full disks and bad paths.
-# Usage: stress_host.sh path/to/clipfile
+# Usage: stress_host.sh path/to/clipfile [EMULATOR...]
 # Run as root it works in a private mount namespace, where it mounts a small
 # tmpfs for the full-disk cases; without root those cases are skipped.
 # While working on it, STRESS_SECTIONS picks sections (names at the end) and
 # STRESS_ROUNDS the rounds per concurrent worker (300).
 set -u
 
-if [[ $# -ne 1 || ! -x $1 ]]; then
-    echo "usage: $0 path/to/clipfile" >&2
+if [[ $# -lt 1 || ! -x $1 ]]; then
+    echo "usage: $0 path/to/clipfile [EMULATOR...]" >&2
     exit 2
 fi
 if [[ $EUID -eq 0 && -z ${STRESS_NAMESPACE:-} ]] && unshare -m --propagation private true 2>/dev/null; then
     STRESS_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$@"
 fi
 
+# Before the cd below, which a relative path to this script would not survive.
+source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 CLIPFILE=$(realpath "$1")
+shift
+# A build for another processor (host32) runs through its emulator.
+RUN=("$@" "$CLIPFILE")
 WORK=$(mktemp -d)
 cd "$WORK" || exit 1
 export XDG_RUNTIME_DIR=$WORK/run
@@ -31,13 +36,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-source "$(dirname "${BASH_SOURCE[0]}")/check_lib.sh"
 skip() { echo "SKIP - $*"; }
 
 # Runs the tool; its stdout lands in $out, its exit status in $status (124
 # when it had to be stopped after 20 s).
 clip() {
-    timeout -k 2 20 "$CLIPFILE" "$@" >"$WORK/out" 2>"$WORK/err"
+    timeout -k 2 20 "${RUN[@]}" "$@" >"$WORK/out" 2>"$WORK/err"
     status=$?
     out=$(cat "$WORK/out"; echo x)
     out=${out%x}
@@ -117,7 +121,7 @@ worker() {
         put_busy=$msg
         get_failed $'\n * Couldn\'t able open the clipboard. *' "$got"
         get_busy=$msg
-        out=$(timeout -k 2 30 "$CLIPFILE" PUTDATA "Stress Data" "$input" 2>&1; echo "x$?")
+        out=$(timeout -k 2 30 "${RUN[@]}" PUTDATA "Stress Data" "$input" 2>&1; echo "x$?")
         put_ok "$input"
         case $out in
             "${msg}x0") line="put ok" ;;
@@ -126,7 +130,7 @@ worker() {
             *) line="put other $(printf '%q' "$out")" ;;
         esac
         echo "$line" >>"conc/log.$p"
-        out=$(timeout -k 2 30 "$CLIPFILE" GETDATA "Stress Data" "$got" 2>&1; echo "x$?")
+        out=$(timeout -k 2 30 "${RUN[@]}" GETDATA "Stress Data" "$got" 2>&1; echo "x$?")
         get_ok "$got"
         case $out in
             "${msg}x0") line="get ok $got" ;;
@@ -208,7 +212,7 @@ kill_test() {
     local current=a next i started ms window=999999
     for i in 1 2 3; do
         started=$(date +%s%N)
-        "$CLIPFILE" PUTDATA CF_RIFF big.$current >/dev/null
+        "${RUN[@]}" PUTDATA CF_RIFF big.$current >/dev/null
         ms=$((($(date +%s%N) - started) / 1000000 + 1))
         [[ $ms -lt $window ]] && window=$ms
     done
@@ -218,7 +222,7 @@ kill_test() {
     started=$SECONDS
     for ((i = 1; i <= KILLS; i++)); do
         [[ $current == a ]] && next=b || next=a
-        "$CLIPFILE" PUTDATA CF_RIFF "big.$next" >/dev/null 2>&1 &
+        "${RUN[@]}" PUTDATA CF_RIFF "big.$next" >/dev/null 2>&1 &
         pid=$!
         delay=$((RANDOM * window / 32768))
         sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
@@ -345,7 +349,7 @@ hostile_location() {
     # A real clipboard, holding a registered format, for the cases to point at.
     mkdir -m 700 victim
     local victim=$WORK/victim/clipfile
-    XDG_RUNTIME_DIR=$WORK/victim "$CLIPFILE" PUTDATA "Victim Format" secret.txt >/dev/null
+    XDG_RUNTIME_DIR=$WORK/victim "${RUN[@]}" PUTDATA "Victim Format" secret.txt >/dev/null
     [[ -f $victim/contents && -f $victim/formats ]] && pass "the victim clipboard exists" || fail "the victim clipboard exists"
 
     local saved=$XDG_RUNTIME_DIR
@@ -511,7 +515,7 @@ bad_paths() {
             cant_read "$input"
             started=$SECONDS
             if [[ $input == unreadable.txt ]]; then
-                "${as_user[@]}" timeout -k 2 20 "$CLIPFILE" PUTDATA "$format" "$input" >"$WORK/out" 2>"$WORK/err"
+                "${as_user[@]}" timeout -k 2 20 "${RUN[@]}" PUTDATA "$format" "$input" >"$WORK/out" 2>"$WORK/err"
                 status=$?
                 out=$(cat "$WORK/out"; echo x)
                 out=${out%x}

@@ -12,6 +12,7 @@
 namespace clipfile {
 namespace {
 
+using testing::BmpFile;
 using testing::Bytes;
 using testing::FakePlatform;
 using testing::Op;
@@ -477,30 +478,6 @@ const std::string kBmpPutOk =
     "\n\n\"in.bmp\" File contents were Successfully copied into the Clipboard.\n";
 const std::string kBmpPutFail =
     "\n\n * Couldn't able to transfer the contents of \"in.bmp\" file into Clipboard. * \n";
-
-Bytes BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t clrUsed) {
-    const std::uint32_t entries = bits <= 8 ? (clrUsed != 0 ? clrUsed : 1U << bits) : clrUsed;
-    const std::uint32_t row = ((static_cast<std::uint32_t>(width) * bits + 31) & ~31U) / 8;
-    const std::uint32_t image = row * static_cast<std::uint32_t>(height < 0 ? -height : height);
-    Bytes file(14 + 40 + 4 * entries + image, 0);
-    BITMAPINFOHEADER h;
-    h.biSize = 40;
-    h.biWidth = width;
-    h.biHeight = height;
-    h.biPlanes = 1;
-    h.biBitCount = bits;
-    h.biClrUsed = clrUsed;
-    h.biSizeImage = image;
-    WriteInfoHeader(h, std::span(file).subspan(14));
-    BITMAPFILEHEADER f;
-    f.bfType = 0x4D42;
-    f.bfSize = static_cast<std::uint32_t>(file.size());
-    f.bfOffBits = 54 + 4 * entries;
-    const auto fh = WriteFileHeader(f);
-    std::copy(fh.begin(), fh.end(), file.begin());
-    for (std::size_t i = f.bfOffBits; i < file.size(); ++i) file[i] = static_cast<std::uint8_t>(i);
-    return file;
-}
 
 TEST(BitmapImport, EveryBitmapNamePlacesOneScreenBitmap) {
     for (const char* name : {"CF_BITMAP", "cf_dib", "CF_DIBV5", "CF_DIBV", "CF_B"}) {

@@ -11,6 +11,7 @@ packages=(
     wine64 xvfb xclip imagemagick util-linux clang-format clang-tidy
     binutils-mingw-w64-i686 dpkg-dev file man-db groff-base mandoc
     clang-14 libclang-rt-14-dev inotify-tools lintian
+    gcc-multilib g++-multilib qemu-user
 )
 tools/install-packages.sh "${packages[@]}" || exit 1
 
@@ -32,12 +33,13 @@ stage() {
 }
 build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1"; }
 
-for preset in host host-asan mingw-x64 mingw-x86; do
+for preset in host host-asan host32 mingw-x64 mingw-x86; do
     stage "build $preset" build "$preset"
 done
 
 stage "ctest host" ctest --preset host
 stage "ctest host-asan" ctest --preset host-asan
+stage "ctest host32" ctest --preset host32
 stage "ctest mingw-x64" ctest --preset mingw-x64
 # Bounded fuzzing of BMP import and of damaged clipboard files (fuzz/README.md).
 stage "fuzzers, 60 s each" fuzz/run.sh 60

@@ -26,7 +26,7 @@ void PrefaultForWriting(void* data, std::size_t bytes) {
         return;
     }
     const auto at = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t page = PageSize();
+    const auto page = static_cast<std::uintptr_t>(PageSize());
     const std::uintptr_t first = (at + page - 1) / page * page;
     const std::uintptr_t end = (at + bytes) / page * page;
     if (end > first) {

@@ -15,6 +15,9 @@
 
 namespace clipfile::portable {
 
+// Offsets reach past 4 GiB: 32-bit builds need _FILE_OFFSET_BITS=64 (CMakeLists.txt).
+static_assert(sizeof(off_t) == 8, "64-bit file offsets");
+
 namespace {
 
 constexpr unsigned char kContentsMagic[8] = {'C', 'L', 'I', 'P', 'F', 'I', 'L', 'E'};
@@ -175,7 +178,8 @@ bool AppendFormat(int dirFd, const FormatTable& table, const char* name, std::si
     record[2] = static_cast<unsigned char>(length);
     std::memcpy(record + 3, name, length);
 
-    const std::size_t oldRecords = table.bytes ? table.size - kFormatsHeaderSize : 0;
+    const std::size_t oldRecords =
+        table.bytes ? static_cast<std::size_t>(table.size - kFormatsHeaderSize) : 0;
     bool ok = WriteAt(fd, header, sizeof header, 0) &&
               (oldRecords == 0 || WriteAt(fd, table.bytes.get() + kFormatsHeaderSize, oldRecords,
                                           kFormatsHeaderSize)) &&
