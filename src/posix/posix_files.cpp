@@ -75,7 +75,7 @@ bool PosixFiles::WriteFile(FileHandle file, const void* data, std::size_t count,
 
 bool PosixFiles::CloseFile(FileHandle file) {
     const int fd = FdOf(file);
-    return fd >= 0 && close(fd) == 0;
+    return fd >= 0 && UniqueFd(fd).Close();
 }
 
 }  // namespace clipfile
