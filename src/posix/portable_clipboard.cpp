@@ -1,24 +1,21 @@
 #include "posix/portable_clipboard.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <span>
+#include <utility>
+
+#include "posix/listed_formats.h"
+#include "posix/posix_io.h"
+#include "posix/store_location.h"
 
 namespace clipfile {
 
 namespace {
 
-using portable::kContentsHeaderSize;
-
 constexpr std::size_t kBitmapBlobHeader = 8;
-constexpr std::size_t kAlignedBodyMin = std::size_t{64} * 1024;
 constexpr std::uint64_t kMappedBlockMin = std::uint64_t{64} * 1024;
+
 void WriteLe32(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) {
         out[i] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -28,42 +25,6 @@ void WriteLe32(std::uint8_t* out, std::uint32_t value) {
 std::uint32_t ReadLe32(const std::uint8_t* in) {
     return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
            (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
-}
-
-bool IsDerivedFromBitmap(FormatId id) { return id == CF_DIB || id == CF_DIBV5; }
-
-// Whether a device-independent format is offered from the stored CF_BITMAP.
-bool IsDerived(const portable::EntryList& entries, FormatId id) {
-    return IsDerivedFromBitmap(id) && portable::FindEntry(entries, id) < 0 &&
-           portable::FindEntry(entries, CF_BITMAP) >= 0;
-}
-
-bool IsListed(const portable::EntryList& entries, FormatId id) {
-    return portable::FindEntry(entries, id) >= 0 || IsDerived(entries, id);
-}
-
-// Formats in the order placed, with CF_DIB and CF_DIBV5 offered right after a
-// stored CF_BITMAP, as the system clipboard lists them.
-FormatId NextListedFormat(const portable::EntryList& entries, FormatId previous) {
-    bool returnNext = previous == 0;
-    for (std::uint32_t i = 0; i < entries.count; ++i) {
-        const FormatId id = entries.items[i].id;
-        FormatId listed[3] = {id, 0, 0};
-        if (id == CF_BITMAP) {
-            listed[1] = IsDerived(entries, CF_DIB) ? FormatId{CF_DIB} : 0;
-            listed[2] = IsDerived(entries, CF_DIBV5) ? FormatId{CF_DIBV5} : 0;
-        }
-        for (const FormatId candidate : listed) {
-            if (candidate == 0) {
-                continue;
-            }
-            if (returnNext) {
-                return candidate;
-            }
-            returnNext = candidate == previous;
-        }
-    }
-    return 0;
 }
 
 // The size of a stored bitmap, checked against the bytes it occupies.
@@ -86,19 +47,14 @@ bool ReadBitmapSize(int fd, const portable::ContentsEntry& entry, std::int32_t& 
 
 // Looks a format up in the contents as they stand on disk.
 bool IsFormatOnDisk(const char* location, FormatId id) {
-    const int dirFd = portable::OpenLocation(location);
-    if (dirFd < 0) {
+    const UniqueFd dirFd = portable::OpenLocation(location);
+    if (!dirFd) {
         return false;
     }
-    bool found = false;
-    const int contentsFd = portable::OpenContents(dirFd);
-    if (contentsFd >= 0) {
-        portable::EntryList entries;
-        found = portable::ReadContentsTable(contentsFd, entries) && IsListed(entries, id);
-        close(contentsFd);
-    }
-    close(dirFd);
-    return found;
+    const UniqueFd contentsFd = portable::OpenContents(dirFd.get());
+    portable::EntryList entries;
+    return contentsFd && portable::ReadContentsTable(contentsFd.get(), entries) &&
+           portable::IsListed(entries, id);
 }
 
 }  // namespace
@@ -122,26 +78,24 @@ bool PortableClipboard::OpenClipboard() {
     if (IsOpen()) {
         return false;
     }
-    const int dirFd = portable::OpenLocation(location_);
-    if (dirFd < 0) {
+    UniqueFd dirFd = portable::OpenLocation(location_);
+    if (!dirFd) {
         return false;
     }
-    const int lockFd = portable::TakeClipboardLock(dirFd);
-    if (lockFd < 0) {
-        close(dirFd);
+    UniqueFd lockFd = portable::TakeClipboardLock(dirFd.get());
+    if (!lockFd) {
         return false;
     }
     // Only lock holders write temporary files, so any found now belong to a
     // process that died before committing.
-    portable::RemoveFilesWithPrefix(dirFd, portable::kContentsTempPrefix);
-    dirFd_ = dirFd;
-    lockFd_ = lockFd;
+    portable::RemoveFilesWithPrefix(dirFd.get(), portable::kContentsTempPrefix);
+    dirFd_ = std::move(dirFd);
+    lockFd_ = std::move(lockFd);
     committed_.count = 0;
-    committedFd_ = portable::OpenContents(dirFd);
+    committedFd_ = portable::OpenContents(dirFd_.get());
     // Damaged contents read as an empty clipboard; the next commit replaces them.
-    if (committedFd_ >= 0 && !portable::ReadContentsTable(committedFd_, committed_)) {
-        close(committedFd_);
-        committedFd_ = -1;
+    if (committedFd_ && !portable::ReadContentsTable(committedFd_.get(), committed_)) {
+        committedFd_.reset();
         committed_.count = 0;
     }
     return true;
@@ -151,16 +105,8 @@ bool PortableClipboard::CloseClipboard() {
     if (!IsOpen()) {
         return false;
     }
-    bool ok = true;
-    if (HasPending()) {
-        ok = close(pendingFd_) == 0;
-        pendingFd_ = -1;
-        ok = ok && renameat(dirFd_, pendingName_, dirFd_, portable::kContentsFile) == 0;
-        if (!ok) {
-            unlinkat(dirFd_, pendingName_, 0);
-        }
-        pending_.count = 0;
-    }
+    // Renamed while the lock is still held, so the next session sees it.
+    const bool ok = pending_.Commit();
     for (std::uint32_t i = 0; i < handedOut_.count; ++i) {
         memory_.heap().Free(handedOut_.items[i]);
     }
@@ -170,69 +116,19 @@ bool PortableClipboard::CloseClipboard() {
         graphics_.DeleteObject(handedOutBitmaps_.items[i]);
     }
     handedOutBitmaps_.count = 0;
-    if (committedFd_ >= 0) {
-        close(committedFd_);
-        committedFd_ = -1;
-    }
+    committedFd_.reset();
     committed_.count = 0;
-    close(lockFd_);
-    lockFd_ = -1;
-    close(dirFd_);
-    dirFd_ = -1;
+    lockFd_.reset();
+    dirFd_.reset();
     return ok;
-}
-
-// Creates this session's temporary contents, optionally holding a copy of the
-// formats already on the clipboard. The format about to be replaced is not
-// copied; it keeps its place with an empty block until its new data lands.
-bool PortableClipboard::StartPending(bool keepCurrent, FormatId replaced) {
-    std::snprintf(pendingName_, sizeof pendingName_, "%s%ld", portable::kContentsTempPrefix,
-                  static_cast<long>(getpid()));
-    pendingFd_ =
-        openat(dirFd_, pendingName_, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (pendingFd_ < 0) {
-        return false;
-    }
-    pending_.count = 0;
-    pendingEnd_ = kContentsHeaderSize;
-    bool ok = true;
-    if (keepCurrent) {
-        ok = portable::Reserve(pending_, committed_.count);
-        for (std::uint32_t i = 0; ok && i < committed_.count; ++i) {
-            const portable::ContentsEntry& entry = committed_.items[i];
-            if (entry.id == replaced) {
-                pending_.items[pending_.count++] = {entry.id, kContentsHeaderSize, 0};
-                continue;
-            }
-            ok = portable::CopyRange(committedFd_, entry.offset, pendingFd_, pendingEnd_,
-                                     entry.size);
-            pending_.items[pending_.count++] = {entry.id, pendingEnd_, entry.size};
-            pendingEnd_ += entry.size;
-        }
-    }
-    ok = ok && portable::WriteContentsTable(pendingFd_, pendingEnd_, pending_) &&
-         portable::WriteContentsHeader(pendingFd_, pending_.count, pendingEnd_);
-    if (!ok) {
-        DropPending();
-    }
-    return ok;
-}
-
-void PortableClipboard::DropPending() {
-    if (HasPending()) {
-        close(pendingFd_);
-        pendingFd_ = -1;
-        unlinkat(dirFd_, pendingName_, 0);
-    }
-    pending_.count = 0;
 }
 
 bool PortableClipboard::EmptyClipboard() {
     if (!IsOpen()) {
         return false;
     }
-    DropPending();
-    return StartPending(false, 0);
+    pending_.Drop();
+    return pending_.Start(dirFd_.get(), committedFd_.get(), committed_, false, 0);
 }
 
 bool PortableClipboard::SetClipboardData(FormatId id, DataHandle data) {
@@ -262,56 +158,28 @@ bool PortableClipboard::SetClipboardData(FormatId id, DataHandle data) {
     return true;
 }
 
-// Writes one format's bytes into this session's contents. The bytes go where
-// the table was and a new table follows them; the header is rewritten last. A
-// failed write abandons the whole session, so the clipboard keeps what it
+// A failed write abandons the whole session, so the clipboard keeps what it
 // held before it was opened.
 bool PortableClipboard::AppendPending(FormatId id, std::span<const std::uint8_t> head,
                                       std::span<const std::uint8_t> body) {
-    if (!HasPending() && !StartPending(true, id)) {
+    if (!pending_.IsActive() &&
+        !pending_.Start(dirFd_.get(), committedFd_.get(), committed_, true, id)) {
         return false;
     }
-    if (!portable::Reserve(pending_, pending_.count + 1)) {
-        return false;
-    }
-    const std::uint64_t size = head.size() + body.size();
-    // A large body starts on a page boundary, so that the kernel moves whole
-    // pages into the file now and out of it for GETDATA. The bytes skipped
-    // belong to no block.
-    std::uint64_t start = pendingEnd_;
-    if (body.size() >= kAlignedBodyMin) {
-        const std::uint64_t page = PageSize();
-        start = (pendingEnd_ + head.size() + page - 1) / page * page - head.size();
-    }
-    const portable::ContentsEntry entry{id, start, size};
-    const std::uint64_t tableOffset = start + size;
-    const int index = portable::FindEntry(pending_, id);
-    if (index >= 0) {
-        pending_.items[index] = entry;
-    } else {
-        pending_.items[pending_.count++] = entry;
-    }
-    if (!portable::WriteAt(pendingFd_, head.data(), head.size(), start) ||
-        !portable::WriteAt(pendingFd_, body.data(), body.size(), start + head.size()) ||
-        !portable::WriteContentsTable(pendingFd_, tableOffset, pending_) ||
-        !portable::WriteContentsHeader(pendingFd_, pending_.count, tableOffset)) {
-        DropPending();
-        return false;
-    }
-    pendingEnd_ = tableOffset;
-    return true;
+    return pending_.Append(id, head, body);
 }
 
 FormatId PortableClipboard::EnumClipboardFormats(FormatId previous) {
     if (!IsOpen()) {
         return 0;
     }
-    return NextListedFormat(HasPending() ? pending_ : committed_, previous);
+    return portable::NextListedFormat(pending_.IsActive() ? pending_.entries() : committed_,
+                                      previous);
 }
 
 bool PortableClipboard::IsClipboardFormatAvailable(FormatId id) {
     if (IsOpen()) {
-        return IsListed(HasPending() ? pending_ : committed_, id);
+        return portable::IsListed(pending_.IsActive() ? pending_.entries() : committed_, id);
     }
     return IsFormatOnDisk(location_, id);
 }
@@ -320,9 +188,9 @@ DataHandle PortableClipboard::GetClipboardData(FormatId id) {
     if (!IsOpen()) {
         return DataHandle::None;
     }
-    const portable::EntryList& entries = HasPending() ? pending_ : committed_;
-    const int fd = HasPending() ? pendingFd_ : committedFd_;
-    if (id == CF_BITMAP || IsDerived(entries, id)) {
+    const portable::EntryList& entries = pending_.IsActive() ? pending_.entries() : committed_;
+    const int fd = pending_.IsActive() ? pending_.fd() : committedFd_.get();
+    if (id == CF_BITMAP || portable::IsDerived(entries, id)) {
         return GetBitmapData(id, entries, fd);
     }
     const int index = portable::FindEntry(entries, id);
@@ -331,8 +199,9 @@ DataHandle PortableClipboard::GetClipboardData(FormatId id) {
         return DataHandle::None;
     }
     const portable::ContentsEntry entry = entries.items[index];
-    if (!HasPending() && entry.size >= kMappedBlockMin) {
-        const MemoryHandle mapped = memory_.MapFileRange(committedFd_, entry.offset, entry.size);
+    if (!pending_.IsActive() && entry.size >= kMappedBlockMin) {
+        const MemoryHandle mapped =
+            memory_.MapFileRange(committedFd_.get(), entry.offset, entry.size);
         if (mapped != MemoryHandle::None) {
             return ToData(mapped);
         }
@@ -397,13 +266,8 @@ DataHandle PortableClipboard::GetBitmapData(FormatId id, const portable::EntryLi
 }
 
 FormatId PortableClipboard::RegisterClipboardFormatA(const char* name) {
-    const int dirFd = portable::OpenLocation(location_);
-    if (dirFd < 0) {
-        return 0;
-    }
-    const FormatId id = portable::RegisterFormat(dirFd, name);
-    close(dirFd);
-    return id;
+    const UniqueFd dirFd = portable::OpenLocation(location_);
+    return dirFd ? portable::RegisterFormat(dirFd.get(), name) : 0;
 }
 
 int PortableClipboard::GetClipboardFormatNameA(FormatId id, char* buffer, int bufferSize) {
@@ -413,15 +277,10 @@ int PortableClipboard::GetClipboardFormatNameA(FormatId id, char* buffer, int bu
     // While the clipboard is open its folder is at hand: listing the formats
     // then costs no reopening per name.
     if (IsOpen()) {
-        return portable::GetFormatName(dirFd_, id, buffer, bufferSize);
+        return portable::GetFormatName(dirFd_.get(), id, buffer, bufferSize);
     }
-    const int dirFd = portable::OpenLocation(location_);
-    if (dirFd < 0) {
-        return 0;
-    }
-    const int length = portable::GetFormatName(dirFd, id, buffer, bufferSize);
-    close(dirFd);
-    return length;
+    const UniqueFd dirFd = portable::OpenLocation(location_);
+    return dirFd ? portable::GetFormatName(dirFd.get(), id, buffer, bufferSize) : 0;
 }
 
 }  // namespace clipfile

@@ -7,8 +7,12 @@
 
 #include "platform/clipboard.h"
 #include "portable/portable_graphics.h"
+#include "posix/contents_file.h"
+#include "posix/format_registry.h"
+#include "posix/pending_contents.h"
 #include "posix/portable_memory.h"
 #include "posix/portable_store.h"
+#include "posix/unique_fd.h"
 
 namespace clipfile {
 
@@ -41,10 +45,7 @@ public:
     FormatId RegisterClipboardFormatA(const char* name) override;
 
 private:
-    bool IsOpen() const { return lockFd_ >= 0; }
-    bool HasPending() const { return pendingFd_ >= 0; }
-    bool StartPending(bool keepCurrent, FormatId replaced);
-    void DropPending();
+    bool IsOpen() const { return static_cast<bool>(lockFd_); }
     bool AppendPending(FormatId id, std::span<const std::uint8_t> head,
                        std::span<const std::uint8_t> body);
     DataHandle GetBitmapData(FormatId id, const portable::EntryList& entries, int fd);
@@ -53,17 +54,14 @@ private:
     PortableMemory& memory_;
     PortableGraphics& graphics_;
 
-    // Valid only while the clipboard is open.
-    int dirFd_ = -1;
-    int lockFd_ = -1;
-    // The contents as they were at OpenClipboard (-1 when missing or damaged).
-    int committedFd_ = -1;
+    // Valid only while the clipboard is open; pending_ borrows dirFd_.
+    UniqueFd dirFd_;
+    UniqueFd lockFd_;
+    // The contents as they were at OpenClipboard (none when missing or damaged).
+    UniqueFd committedFd_;
     portable::EntryList committed_;
-    // This session's changes, in a temporary file in the same folder.
-    int pendingFd_ = -1;
-    portable::EntryList pending_;
-    std::uint64_t pendingEnd_ = 0;
-    char pendingName_[64] = {};
+    // This session's changes, once it makes any.
+    portable::PendingContents pending_;
     // Blocks handed out by GetClipboardData, freed at CloseClipboard.
     portable::Array<MemoryHandle> handedOut_;
     portable::Array<BitmapHandle> handedOutBitmaps_;

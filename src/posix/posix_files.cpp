@@ -6,7 +6,8 @@
 
 #include <climits>
 
-#include "posix/portable_store.h"
+#include "posix/posix_io.h"
+#include "posix/unique_fd.h"
 
 namespace clipfile {
 
@@ -27,18 +28,18 @@ FileHandle PosixFiles::OpenFileForReading(const char* path) {
     }
     // O_NONBLOCK lets a FIFO without a writer be refused instead of blocking
     // the open; regular files ignore it, and it is cleared for the reads.
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
         return FileHandle::None;
     }
     struct stat info {};
-    const int flags = fcntl(fd, F_GETFL);
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        close(fd);
+    const int flags = fcntl(fd.get(), F_GETFL);
+    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || flags < 0 ||
+        fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
         return FileHandle::None;
     }
-    return HandleOf(fd);
+    // The caller owns it from here until CloseFile.
+    return HandleOf(fd.release());
 }
 
 bool PosixFiles::GetFileLength(FileHandle file, std::uint64_t& length) {
@@ -74,7 +75,7 @@ bool PosixFiles::WriteFile(FileHandle file, const void* data, std::size_t count,
 
 bool PosixFiles::CloseFile(FileHandle file) {
     const int fd = FdOf(file);
-    return fd >= 0 && close(fd) == 0;
+    return fd >= 0 && UniqueFd(fd).Close();
 }
 
 }  // namespace clipfile
