@@ -198,7 +198,7 @@ int FakePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t,
         !bitmaps_.contains(static_cast<std::uintptr_t>(bitmap)) || infoSize < kInfoHeaderSize) {
         return 0;
     }
-    const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
+    const BmpInfoHeader header = ReadInfoHeader({info, infoSize});
     auto* out = static_cast<std::uint8_t*>(bits);
     for (std::uint32_t i = 0; i < header.biSizeImage; ++i)
         out[i] = static_cast<std::uint8_t>(i * 7 + 3);
@@ -219,7 +219,7 @@ BitmapHandle FakePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info,
                                           std::size_t bitsSize) {
     if (Fails(Op::CreateDIBitmap) || dc == DcHandle::None || infoSize < kInfoHeaderSize)
         return BitmapHandle::None;
-    const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
+    const BmpInfoHeader header = ReadInfoHeader({info, infoSize});
     FakeBitmap bitmap;
     bitmap.description = {header.biWidth,
                           static_cast<std::int32_t>(std::llabs(std::int64_t{header.biHeight})), 1,

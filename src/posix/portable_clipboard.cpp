@@ -10,6 +10,9 @@
 #include <cstring>
 #include <span>
 
+#include "bmp/bmp_layout.h"
+#include "util/byte_order.h"
+
 namespace clipfile {
 
 namespace {
@@ -19,17 +22,6 @@ using portable::kContentsHeaderSize;
 constexpr std::size_t kBitmapBlobHeader = 8;
 constexpr std::size_t kAlignedBodyMin = std::size_t{64} * 1024;
 constexpr std::uint64_t kMappedBlockMin = std::uint64_t{64} * 1024;
-void WriteLe32(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-std::uint32_t ReadLe32(const std::uint8_t* in) {
-    return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
-           (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
-}
-
 bool IsDerivedFromBitmap(FormatId id) { return id == CF_DIB || id == CF_DIBV5; }
 
 // Whether a device-independent format is offered from the stored CF_BITMAP.
@@ -376,7 +368,7 @@ DataHandle PortableClipboard::GetBitmapData(FormatId id, const portable::EntryLi
         handedOutBitmaps_.items[handedOutBitmaps_.count++] = handle;
         return ToData(handle);
     }
-    const std::uint32_t headerSize = id == CF_DIBV5 ? 124 : 40;
+    const std::uint32_t headerSize = id == CF_DIBV5 ? kV5HeaderSize : kInfoHeaderSize;
     const std::size_t pixels =
         4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (pixels > SIZE_MAX - headerSize || !portable::Reserve(handedOut_, handedOut_.count + 1)) {

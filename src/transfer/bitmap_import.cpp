@@ -32,7 +32,7 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         Print(platform, "\n * Error while gathering the bits from the \"%s\" file. * \n", path);
         return false;
     }
-    const BITMAPFILEHEADER fileHeader = ReadFileHeader(headerBytes);
+    const BmpFileHeader fileHeader = ReadFileHeader(headerBytes);
     if (fileHeader.bfType != kBitmapSignature) {
         Print(platform, "\n * Image is not a bitmap.\nPlease load a .BMP file. * \n");
         return false;
