@@ -4,57 +4,72 @@
 
 namespace clipfile {
 
+namespace {
+
+// Each header's fields in file order, so that reading and writing share it.
+template <typename Header, typename Field>
+void InfoFields(Header& h, Field field) {
+    field(h.biSize);
+    field(h.biWidth);
+    field(h.biHeight);
+    field(h.biPlanes);
+    field(h.biBitCount);
+    field(h.biCompression);
+    field(h.biSizeImage);
+    field(h.biXPelsPerMeter);
+    field(h.biYPelsPerMeter);
+    field(h.biClrUsed);
+    field(h.biClrImportant);
+}
+
+template <typename Header, typename Field>
+void FileFields(Header& h, Field field) {
+    field(h.bfType);
+    field(h.bfSize);
+    field(h.bfReserved1);
+    field(h.bfReserved2);
+    field(h.bfOffBits);
+}
+
+struct Reading {
+    LeReader& in;
+    void operator()(std::uint16_t& value) const { in.ReadU16(value); }
+    void operator()(std::uint32_t& value) const { in.ReadU32(value); }
+    void operator()(std::int32_t& value) const { in.ReadS32(value); }
+};
+
+struct Writing {
+    LeWriter& out;
+    void operator()(std::uint16_t value) const { out.WriteU16(value); }
+    void operator()(std::uint32_t value) const { out.WriteU32(value); }
+    void operator()(std::int32_t value) const { out.WriteS32(value); }
+};
+
+}  // namespace
+
 BmpInfoHeader ReadInfoHeader(std::span<const std::uint8_t> bytes) {
     BmpInfoHeader h;
     LeReader in(bytes);
-    in.ReadU32(h.biSize);
-    in.ReadS32(h.biWidth);
-    in.ReadS32(h.biHeight);
-    in.ReadU16(h.biPlanes);
-    in.ReadU16(h.biBitCount);
-    in.ReadU32(h.biCompression);
-    in.ReadU32(h.biSizeImage);
-    in.ReadS32(h.biXPelsPerMeter);
-    in.ReadS32(h.biYPelsPerMeter);
-    in.ReadU32(h.biClrUsed);
-    in.ReadU32(h.biClrImportant);
+    InfoFields(h, Reading{in});
     return h;
 }
 
 void WriteInfoHeader(const BmpInfoHeader& h, std::span<std::uint8_t> bytes) {
     LeWriter out(bytes);
-    out.WriteU32(h.biSize);
-    out.WriteS32(h.biWidth);
-    out.WriteS32(h.biHeight);
-    out.WriteU16(h.biPlanes);
-    out.WriteU16(h.biBitCount);
-    out.WriteU32(h.biCompression);
-    out.WriteU32(h.biSizeImage);
-    out.WriteS32(h.biXPelsPerMeter);
-    out.WriteS32(h.biYPelsPerMeter);
-    out.WriteU32(h.biClrUsed);
-    out.WriteU32(h.biClrImportant);
+    InfoFields(h, Writing{out});
 }
 
 BmpFileHeader ReadFileHeader(std::span<const std::uint8_t, kFileHeaderSize> bytes) {
     BmpFileHeader h;
     LeReader in(bytes);
-    in.ReadU16(h.bfType);
-    in.ReadU32(h.bfSize);
-    in.ReadU16(h.bfReserved1);
-    in.ReadU16(h.bfReserved2);
-    in.ReadU32(h.bfOffBits);
+    FileFields(h, Reading{in});
     return h;
 }
 
 std::array<std::uint8_t, kFileHeaderSize> WriteFileHeader(const BmpFileHeader& h) {
     std::array<std::uint8_t, kFileHeaderSize> bytes{};
     LeWriter out(bytes);
-    out.WriteU16(h.bfType);
-    out.WriteU32(h.bfSize);
-    out.WriteU16(h.bfReserved1);
-    out.WriteU16(h.bfReserved2);
-    out.WriteU32(h.bfOffBits);
+    FileFields(h, Writing{out});
     return bytes;
 }
 
