@@ -538,7 +538,7 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
                 h.biCompression = c.compression;
                 WriteInfoHeader(h, info);
                 if (c.compression == kBiBitfields) {
-                    for (int m = 0; m < (c.headerSize >= 56 ? 4 : 3); ++m)
+                    for (std::size_t m = 0; m < (c.headerSize >= 56 ? 4U : 3U); ++m)
                         WriteLe32(info.data() + 40 + 4 * m, c.masks[m]);
                 }
                 std::vector<std::uint8_t> bits(stride * rows, 0xEE);
