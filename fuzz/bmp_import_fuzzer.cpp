@@ -52,7 +52,7 @@ bool LocatesWithinFile(const std::uint8_t* data, std::size_t size) {
     if (size < kFileHeaderSize) {
         return false;
     }
-    const BITMAPFILEHEADER header =
+    const BmpFileHeader header =
         ReadFileHeader(std::span<const std::uint8_t, kFileHeaderSize>(data, kFileHeaderSize));
     const std::span<const std::uint8_t> rest(data + kFileHeaderSize, size - kFileHeaderSize);
     const auto pixels = LocateBitmapPixels(rest, header.bfOffBits);

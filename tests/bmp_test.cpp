@@ -5,6 +5,7 @@
 
 #include "bmp/bmp.h"
 #include "bmp/dib_codec.h"
+#include "util/byte_order.h"
 
 namespace clipfile {
 namespace {
@@ -39,13 +40,13 @@ TEST(BuildBitmapInfo, SizesHeaderTableAndRowsByTheRoundedDepth) {
         const auto block = BuildBitmapInfo(d);
         ASSERT_TRUE(block);
         ASSERT_EQ(block->size, c.infoBytes);
-        const BITMAPINFOHEADER h = ReadInfoHeader(block->span());
+        const BmpInfoHeader h = ReadInfoHeader(block->span());
         EXPECT_EQ(h.biSize, 40U);
         EXPECT_EQ(h.biWidth, d.width);
         EXPECT_EQ(h.biHeight, d.height);
         EXPECT_EQ(h.biPlanes, d.planes);
         EXPECT_EQ(h.biBitCount, d.bitsPerPixel);  // the bitmap's own depth, not the rounded one
-        EXPECT_EQ(h.biCompression, BI_RGB);
+        EXPECT_EQ(h.biCompression, kBiRgb);
         EXPECT_EQ(h.biClrUsed, c.clrUsed);
         EXPECT_EQ(h.biSizeImage, c.sizeImage);
         EXPECT_EQ(
@@ -83,7 +84,7 @@ std::vector<std::uint8_t> Header(std::uint32_t size, std::int32_t width, std::in
                                  std::uint16_t bits, std::uint32_t compression,
                                  std::uint32_t clrUsed, std::size_t total) {
     std::vector<std::uint8_t> bytes(total, 0);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = size;
     h.biWidth = width;
     h.biHeight = height;
@@ -96,11 +97,38 @@ std::vector<std::uint8_t> Header(std::uint32_t size, std::int32_t width, std::in
 }
 
 TEST(FindPixelOffset, ReadsTheHeaderAsFortyBytes) {
-    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 8, BI_RGB, 0, 40)), 40U + 4 * 256);
-    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 4, BI_RGB, 5, 40)), 60U);
-    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 16, BI_BITFIELDS, 0, 40)), 52U);
-    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 24, BI_RGB, 0, 40)), 40U);
-    EXPECT_EQ(FindPixelOffset(Header(124, 1, 1, 24, BI_RGB, 0, 40)), 40U);
+    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 8, kBiRgb, 0, 40)), 40U + 4 * 256);
+    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 4, kBiRgb, 5, 40)), 60U);
+    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 16, kBiBitfields, 0, 40)), 52U);
+    EXPECT_EQ(FindPixelOffset(Header(40, 1, 1, 24, kBiRgb, 0, 40)), 40U);
+    EXPECT_EQ(FindPixelOffset(Header(124, 1, 1, 24, kBiRgb, 0, 40)), 40U);
+}
+
+TEST(LeCursor, StopsAtTheEndAndStaysStopped) {
+    const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6, 7};
+    LeReader in(bytes);
+    std::uint32_t word = 0;
+    std::uint16_t half = 0;
+    EXPECT_TRUE(in.ReadU32(word));
+    EXPECT_EQ(word, 0x04030201U);
+    EXPECT_FALSE(in.ReadU32(word)) << "three bytes left";
+    EXPECT_EQ(word, 0x04030201U) << "a failed read keeps the value";
+    EXPECT_FALSE(in.ReadU16(half)) << "nor does a shorter read follow a failed one";
+    EXPECT_FALSE(LeReader(bytes, 8).ReadU16(half)) << "offset past the end";
+
+    std::uint8_t out[5] = {};
+    LeWriter writer(out, 2);
+    EXPECT_TRUE(writer.WriteU16(0xBBAA));
+    EXPECT_FALSE(writer.WriteU16(0xDDCC));
+    EXPECT_FALSE(writer.WriteU16(0xFFEE));
+    EXPECT_EQ(std::vector<std::uint8_t>(out, out + 5),
+              (std::vector<std::uint8_t>{0, 0, 0xAA, 0xBB, 0}));
+
+    // A header cut short reads its missing fields as 0.
+    const auto header = Header(40, 7, 9, 24, kBiRgb, 3, 40);
+    const BmpInfoHeader cut = ReadInfoHeader(std::span(header).first(34));
+    EXPECT_EQ(cut.biHeight, 9);
+    EXPECT_EQ(cut.biClrUsed, 0U);
 }
 
 // A file's bytes after its first 14 with a core header: entries 3-byte colour
@@ -109,11 +137,11 @@ std::vector<std::uint8_t> Core(std::uint16_t width, std::uint16_t height, std::u
                                std::size_t entries, std::size_t pixels, std::size_t gap = 0) {
     std::vector<std::uint8_t> bytes(kCoreHeaderSize + 3 * entries + gap + pixels, 0);
     if (bytes.size() < kCoreHeaderSize) return bytes;
-    WriteU32(bytes, 0, kCoreHeaderSize);
-    WriteU16(bytes, 4, width);
-    WriteU16(bytes, 6, height);
-    WriteU16(bytes, 8, 1);
-    WriteU16(bytes, 10, bits);
+    WriteLe32(bytes.data(), kCoreHeaderSize);
+    WriteLe16(bytes.data() + 4, width);
+    WriteLe16(bytes.data() + 6, height);
+    WriteLe16(bytes.data() + 8, 1);
+    WriteLe16(bytes.data() + 10, bits);
     for (std::size_t i = 0; i < 3 * entries; ++i)
         bytes[kCoreHeaderSize + i] = static_cast<std::uint8_t>(i + 1);
     return bytes;
@@ -130,19 +158,19 @@ struct LocateCase {
 
 TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
     const std::vector<LocateCase> cases = {
-        {"24-bit exact", Header(40, 10, 5, 24, BI_RGB, 0, 40 + 160), 54, true, 40, 160},
-        {"24-bit one byte short", Header(40, 10, 5, 24, BI_RGB, 0, 40 + 159), 54, false, 0, 0},
-        {"top-down", Header(40, 10, -5, 24, BI_RGB, 0, 40 + 160), 54, true, 40, 160},
-        {"8-bit full table", Header(40, 4, 2, 8, BI_RGB, 0, 40 + 1024 + 8), 14 + 40 + 1024, true,
+        {"24-bit exact", Header(40, 10, 5, 24, kBiRgb, 0, 40 + 160), 54, true, 40, 160},
+        {"24-bit one byte short", Header(40, 10, 5, 24, kBiRgb, 0, 40 + 159), 54, false, 0, 0},
+        {"top-down", Header(40, 10, -5, 24, kBiRgb, 0, 40 + 160), 54, true, 40, 160},
+        {"8-bit full table", Header(40, 4, 2, 8, kBiRgb, 0, 40 + 1024 + 8), 14 + 40 + 1024, true,
          1064, 8},
-        {"8-bit table missing", Header(40, 4, 2, 8, BI_RGB, 0, 40 + 8), 54, false, 0, 0},
-        {"bitfields", Header(40, 2, 2, 16, BI_BITFIELDS, 0, 52 + 8), 66, true, 52, 8},
-        {"v5 header", Header(124, 2, 2, 32, BI_BITFIELDS, 0, 124 + 16), 138, true, 124, 16},
-        {"v4 header 8-bit", Header(108, 4, 1, 8, BI_RGB, 2, 108 + 8 + 4), 14 + 116, true, 116, 4},
-        {"gap before pixels", Header(40, 2, 1, 32, BI_RGB, 0, 40 + 4 + 8), 14 + 44, true, 44, 8},
-        {"offBits inside the headers", Header(40, 2, 1, 32, BI_RGB, 0, 40 + 8), 20, true, 40, 8},
-        {"offBits past the end", Header(40, 2, 1, 32, BI_RGB, 0, 40 + 8), 0xFFFFFFF0, true, 40, 8},
-        {"core size over 40-byte fields", Header(12, 2, 1, 24, BI_RGB, 0, 40 + 8), 26, false, 0, 0},
+        {"8-bit table missing", Header(40, 4, 2, 8, kBiRgb, 0, 40 + 8), 54, false, 0, 0},
+        {"bitfields", Header(40, 2, 2, 16, kBiBitfields, 0, 52 + 8), 66, true, 52, 8},
+        {"v5 header", Header(124, 2, 2, 32, kBiBitfields, 0, 124 + 16), 138, true, 124, 16},
+        {"v4 header 8-bit", Header(108, 4, 1, 8, kBiRgb, 2, 108 + 8 + 4), 14 + 116, true, 116, 4},
+        {"gap before pixels", Header(40, 2, 1, 32, kBiRgb, 0, 40 + 4 + 8), 14 + 44, true, 44, 8},
+        {"offBits inside the headers", Header(40, 2, 1, 32, kBiRgb, 0, 40 + 8), 20, true, 40, 8},
+        {"offBits past the end", Header(40, 2, 1, 32, kBiRgb, 0, 40 + 8), 0xFFFFFFF0, true, 40, 8},
+        {"core size over 40-byte fields", Header(12, 2, 1, 24, kBiRgb, 0, 40 + 8), 26, false, 0, 0},
         {"core 24-bit", Core(2, 1, 24, 0, 8), 26, true, 12, 8},
         {"core 24-bit, no offset", Core(2, 1, 24, 0, 8), 0, true, 12, 8},
         {"core offset inside the header", Core(2, 1, 24, 0, 8), 20, true, 12, 8},
@@ -161,12 +189,12 @@ TEST(LocateBitmapPixels, ChecksEveryRegionAgainstTheFileLength) {
         {"core 2-bit", Core(2, 1, 2, 4, 8), 38, false, 0, 0},
         {"core zero height", Core(2, 0, 24, 0, 8), 26, false, 0, 0},
         {"core largest dimensions", Core(65535, 65535, 24, 0, 8), 26, false, 0, 0},
-        {"odd header size", Header(64, 2, 1, 24, BI_RGB, 0, 64 + 8), 78, false, 0, 0},
-        {"header beyond file", Header(124, 2, 1, 24, BI_RGB, 0, 100), 138, false, 0, 0},
+        {"odd header size", Header(64, 2, 1, 24, kBiRgb, 0, 64 + 8), 78, false, 0, 0},
+        {"header beyond file", Header(124, 2, 1, 24, kBiRgb, 0, 100), 138, false, 0, 0},
         {"short block", std::vector<std::uint8_t>(39, 0), 54, false, 0, 0},
-        {"huge clrUsed", Header(40, 2, 1, 8, BI_RGB, 0xFFFFFFFF, 64), 54, false, 0, 0},
-        {"huge dimensions", Header(40, 0x7FFFFFFF, 0x7FFFFFFF, 32, BI_RGB, 0, 64), 54, false, 0, 0},
-        {"zero width", Header(40, 0, 1, 32, BI_RGB, 0, 64), 54, false, 0, 0},
+        {"huge clrUsed", Header(40, 2, 1, 8, kBiRgb, 0xFFFFFFFF, 64), 54, false, 0, 0},
+        {"huge dimensions", Header(40, 0x7FFFFFFF, 0x7FFFFFFF, 32, kBiRgb, 0, 64), 54, false, 0, 0},
+        {"zero width", Header(40, 0, 1, 32, kBiRgb, 0, 64), 54, false, 0, 0},
         {"rle sized by biSizeImage",
          [] {
              auto b = Header(40, 4, 4, 8, 1, 2, 40 + 8 + 6);
@@ -206,13 +234,13 @@ TEST(ConvertCoreHeader, WidensTheHeaderAndEveryColourEntry) {
         ASSERT_TRUE(converted) << c.label;
         const std::size_t full = c.bits <= 8 ? std::size_t{1} << c.bits : 0;
         ASSERT_EQ(converted->size, 40 + 4 * full) << c.label;
-        const BITMAPINFOHEADER h = ReadInfoHeader(converted->span());
+        const BmpInfoHeader h = ReadInfoHeader(converted->span());
         EXPECT_EQ(h.biSize, 40U) << c.label;
         EXPECT_EQ(h.biWidth, 3) << c.label;
         EXPECT_EQ(h.biHeight, 2) << c.label;
         EXPECT_EQ(h.biPlanes, 1) << c.label;
         EXPECT_EQ(h.biBitCount, c.bits) << c.label;
-        EXPECT_EQ(h.biCompression, BI_RGB) << c.label;
+        EXPECT_EQ(h.biCompression, kBiRgb) << c.label;
         EXPECT_EQ(h.biClrUsed, full) << c.label;
         for (std::size_t i = 0; i < 4 * full; ++i) {
             const std::size_t entry = i / 4;
@@ -223,7 +251,7 @@ TEST(ConvertCoreHeader, WidensTheHeaderAndEveryColourEntry) {
         }
     }
     EXPECT_FALSE(ConvertCoreHeader(Core(4, 2, 8, 255, 0), 0)) << "table cut short";
-    EXPECT_FALSE(ConvertCoreHeader(Header(40, 2, 1, 24, BI_RGB, 0, 48), 54)) << "40-byte header";
+    EXPECT_FALSE(ConvertCoreHeader(Header(40, 2, 1, 24, kBiRgb, 0, 48), 54)) << "40-byte header";
 }
 
 // ------------------------------------------------------------------ DIB codec
@@ -249,10 +277,10 @@ struct DibVariant {
 // the six colours, 16-bit ones use 5-5-5 (BI_RGB) or 5-6-5 (BI_BITFIELDS).
 std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const DibVariant& v) {
     const std::uint32_t paletteEntries = v.bits <= 8 ? 6 : 0;
-    const bool masksAfterHeader = v.compression == BI_BITFIELDS && v.headerSize == 40;
+    const bool masksAfterHeader = v.compression == kBiBitfields && v.headerSize == 40;
     std::vector<std::uint8_t> info(v.headerSize + (masksAfterHeader ? 12 : 0) + 4 * paletteEntries,
                                    0);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = v.headerSize;
     h.biWidth = 3;
     h.biHeight = v.topDown ? -2 : 2;
@@ -261,11 +289,11 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
     h.biCompression = v.compression;
     h.biClrUsed = paletteEntries;
     WriteInfoHeader(h, info);
-    const bool is565 = v.bits == 16 && v.compression == BI_BITFIELDS;
-    if (v.compression == BI_BITFIELDS) {
-        WriteU32(info, 40, is565 ? 0xF800 : 0xFF0000);
-        WriteU32(info, 44, is565 ? 0x07E0 : 0x00FF00);
-        WriteU32(info, 48, is565 ? 0x001F : 0x0000FF);
+    const bool is565 = v.bits == 16 && v.compression == kBiBitfields;
+    if (v.compression == kBiBitfields) {
+        WriteLe32(info.data() + 40, is565 ? 0xF800 : 0xFF0000);
+        WriteLe32(info.data() + 44, is565 ? 0x07E0 : 0x00FF00);
+        WriteLe32(info.data() + 48, is565 ? 0x001F : 0x0000FF);
     }
     for (std::uint32_t i = 0; i < paletteEntries; ++i) {
         const Rgb& c = kPicture[i / 3][i % 3];
@@ -290,8 +318,8 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
                     const std::uint32_t value =
                         is565 ? ((c.r >> 3) << 11) | ((c.g >> 2) << 5) | (c.b >> 3)
                               : ((c.r >> 3) << 10) | ((c.g >> 3) << 5) | (c.b >> 3);
-                    WriteU16({row, stride}, 2 * static_cast<std::size_t>(x),
-                             static_cast<std::uint16_t>(value));
+                    WriteLe16(row + 2 * static_cast<std::size_t>(x),
+                              static_cast<std::uint16_t>(value));
                     break;
                 }
                 default:
@@ -314,7 +342,7 @@ std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> MakeDib(const Di
 // after them) and gives back the info block its import creates the bitmap from.
 std::vector<std::uint8_t> ThroughCoreFile(const std::vector<std::uint8_t>& info,
                                           const std::vector<std::uint8_t>& bits) {
-    const BITMAPINFOHEADER h = ReadInfoHeader(info);
+    const BmpInfoHeader h = ReadInfoHeader(info);
     auto file = Core(static_cast<std::uint16_t>(h.biWidth), static_cast<std::uint16_t>(h.biHeight),
                      h.biBitCount, h.biClrUsed, bits.size());
     for (std::size_t i = 0; i < h.biClrUsed; ++i)
@@ -331,20 +359,20 @@ std::vector<std::uint8_t> ThroughCoreFile(const std::vector<std::uint8_t>& info,
 
 TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
     const std::vector<DibVariant> variants = {
-        {"4-bit", 40, 4, BI_RGB, false},
-        {"8-bit", 40, 8, BI_RGB, false},
-        {"8-bit top-down", 40, 8, BI_RGB, true},
-        {"16-bit 555", 40, 16, BI_RGB, false},
-        {"16-bit 565", 40, 16, BI_BITFIELDS, false},
-        {"16-bit 565 v5", 124, 16, BI_BITFIELDS, false},
-        {"24-bit", 40, 24, BI_RGB, false},
-        {"24-bit top-down v4", 108, 24, BI_RGB, true},
-        {"32-bit", 40, 32, BI_RGB, false},
-        {"32-bit bitfields v5", 124, 32, BI_BITFIELDS, false},
-        {"32-bit 52-byte header", 52, 32, BI_BITFIELDS, false},
-        {"4-bit core", 12, 4, BI_RGB, false},
-        {"8-bit core", 12, 8, BI_RGB, false},
-        {"24-bit core", 12, 24, BI_RGB, false},
+        {"4-bit", 40, 4, kBiRgb, false},
+        {"8-bit", 40, 8, kBiRgb, false},
+        {"8-bit top-down", 40, 8, kBiRgb, true},
+        {"16-bit 555", 40, 16, kBiRgb, false},
+        {"16-bit 565", 40, 16, kBiBitfields, false},
+        {"16-bit 565 v5", 124, 16, kBiBitfields, false},
+        {"24-bit", 40, 24, kBiRgb, false},
+        {"24-bit top-down v4", 108, 24, kBiRgb, true},
+        {"32-bit", 40, 32, kBiRgb, false},
+        {"32-bit bitfields v5", 124, 32, kBiBitfields, false},
+        {"32-bit 52-byte header", 52, 32, kBiBitfields, false},
+        {"4-bit core", 12, 4, kBiRgb, false},
+        {"8-bit core", 12, 8, kBiRgb, false},
+        {"24-bit core", 12, 24, kBiRgb, false},
     };
     for (const auto& v : variants) {
         const bool core = v.headerSize == kCoreHeaderSize;
@@ -381,7 +409,7 @@ TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
 
 TEST(DecodeDib, MonochromeUsesItsTwoEntryTable) {
     std::vector<std::uint8_t> info(48, 0);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = 40;
     h.biWidth = 9;
     h.biHeight = 1;
@@ -398,28 +426,28 @@ TEST(DecodeDib, MonochromeUsesItsTwoEntryTable) {
 }
 
 TEST(DecodeDib, RefusesWhatItCannotReadSafely) {
-    auto [info, bits] = MakeDib({"24", 40, 24, BI_RGB, false});
+    auto [info, bits] = MakeDib({"24", 40, 24, kBiRgb, false});
     EXPECT_FALSE(DecodeDib(info, std::span(bits).first(bits.size() - 1))) << "truncated pixels";
     EXPECT_FALSE(DecodeDib(std::span(info).first(39), bits)) << "short header";
     auto rle = info;
-    WriteU32(rle, 16, 1);
+    WriteLe32(rle.data() + 16, 1);
     EXPECT_FALSE(DecodeDib(rle, bits)) << "RLE8";
     auto png = info;
-    WriteU32(png, 16, 5);
+    WriteLe32(png.data() + 16, 5);
     EXPECT_FALSE(DecodeDib(png, bits)) << "PNG";
     auto core = info;
-    WriteU32(core, 0, 12);
+    WriteLe32(core.data(), 12);
     EXPECT_FALSE(DecodeDib(core, bits)) << "core header";
     auto huge = info;
-    WriteU32(huge, 4, 0x7FFFFFFF);
+    WriteLe32(huge.data() + 4, 0x7FFFFFFF);
     EXPECT_FALSE(DecodeDib(huge, bits)) << "huge width";
     auto depth = info;
-    WriteU16(depth, 14, 7);
+    WriteLe16(depth.data() + 14, 7);
     EXPECT_FALSE(DecodeDib(depth, bits)) << "odd depth";
 }
 
 TEST(EncodeDibRows, ReadsBackBottomUpAtTwentyFourAndThirtyTwoBits) {
-    auto [info, bits] = MakeDib({"24", 40, 24, BI_RGB, false});
+    auto [info, bits] = MakeDib({"24", 40, 24, kBiRgb, false});
     const auto bitmap = DecodeDib(info, bits);
     ASSERT_TRUE(bitmap);
     for (int depth : {24, 32}) {
@@ -444,7 +472,7 @@ TEST(EncodeDibRows, ReadsBackBottomUpAtTwentyFourAndThirtyTwoBits) {
 }
 
 TEST(WritePackedDib, FortyAndHundredTwentyFourByteHeaders) {
-    auto [info, bits] = MakeDib({"32", 40, 32, BI_RGB, false});
+    auto [info, bits] = MakeDib({"32", 40, 32, kBiRgb, false});
     const auto bitmap = DecodeDib(info, bits);
     ASSERT_TRUE(bitmap);
     for (std::uint32_t header : {40U, 124U}) {
@@ -471,24 +499,24 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
         int source[4];
     };
     const Case cases[] = {
-        {"24-bit", 40, 24, BI_RGB, {}, {0, 1, 2, -1}},
-        {"32-bit, fourth byte unused", 40, 32, BI_RGB, {}, {0, 1, 2, -1}},
+        {"24-bit", 40, 24, kBiRgb, {}, {0, 1, 2, -1}},
+        {"32-bit, fourth byte unused", 40, 32, kBiRgb, {}, {0, 1, 2, -1}},
         {"32-bit with alpha",
          56,
          32,
-         BI_BITFIELDS,
+         kBiBitfields,
          {0xFF0000, 0xFF00, 0xFF, 0xFF000000},
          {0, 1, 2, 3}},
         {"32-bit red in the low byte",
          40,
          32,
-         BI_BITFIELDS,
+         kBiBitfields,
          {0xFF, 0xFF00, 0xFF0000, 0},
          {2, 1, 0, -1}},
         {"32-bit alpha in the low byte",
          124,
          32,
-         BI_BITFIELDS,
+         kBiBitfields,
          {0xFF000000, 0xFF0000, 0xFF00, 0xFF},
          {1, 2, 3, 0}},
     };
@@ -499,9 +527,9 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
                 const std::size_t bytesPerPixel = c.bits / 8;
                 const std::size_t stride = (bytesPerPixel * width + 3) / 4 * 4;
                 std::vector<std::uint8_t> info(
-                    c.headerSize + (c.headerSize == 40 && c.compression == BI_BITFIELDS ? 12 : 0),
+                    c.headerSize + (c.headerSize == 40 && c.compression == kBiBitfields ? 12 : 0),
                     0);
-                BITMAPINFOHEADER h;
+                BmpInfoHeader h;
                 h.biSize = c.headerSize;
                 h.biWidth = width;
                 h.biHeight = topDown ? -rows : rows;
@@ -509,9 +537,9 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
                 h.biBitCount = c.bits;
                 h.biCompression = c.compression;
                 WriteInfoHeader(h, info);
-                if (c.compression == BI_BITFIELDS) {
-                    for (int m = 0; m < (c.headerSize >= 56 ? 4 : 3); ++m)
-                        WriteU32(info, 40 + 4 * m, c.masks[m]);
+                if (c.compression == kBiBitfields) {
+                    for (std::size_t m = 0; m < (c.headerSize >= 56 ? 4U : 3U); ++m)
+                        WriteLe32(info.data() + 40 + 4 * m, c.masks[m]);
                 }
                 std::vector<std::uint8_t> bits(stride * rows, 0xEE);
                 for (std::size_t i = 0; i < bits.size(); ++i) {
@@ -541,17 +569,17 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
     }
     // Eight bits wide but off a byte boundary: not a whole byte of the source.
     std::vector<std::uint8_t> info(52, 0);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = 52;
     h.biWidth = 1;
     h.biHeight = 1;
     h.biPlanes = 1;
     h.biBitCount = 32;
-    h.biCompression = BI_BITFIELDS;
+    h.biCompression = kBiBitfields;
     WriteInfoHeader(h, info);
-    WriteU32(info, 40, 0xFF00000);                                     // red, bits 20 to 27
-    WriteU32(info, 44, 0xFF000);                                       // green, bits 12 to 19
-    WriteU32(info, 48, 0xFF0);                                         // blue, bits 4 to 11
+    WriteLe32(info.data() + 40, 0xFF00000);                            // red, bits 20 to 27
+    WriteLe32(info.data() + 44, 0xFF000);                              // green, bits 12 to 19
+    WriteLe32(info.data() + 48, 0xFF0);                                // blue, bits 4 to 11
     const std::vector<std::uint8_t> pixel = {0x30, 0x12, 0xFA, 0x0C};  // 0x0CFA1230
     const auto bitmap = DecodeDib(info, pixel);
     ASSERT_TRUE(bitmap);
@@ -565,7 +593,7 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
 // table must still come out black rather than as what the memory last held.
 TEST(DecodeDib, IndexPastTheColourTableIsBlackWhateverTheMemoryHeld) {
     std::vector<std::uint8_t> info(40 + 8, 0);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = 40;
     h.biWidth = 64;
     h.biHeight = 1;

@@ -199,7 +199,7 @@ int FakePlatform::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t,
         !bitmaps_.contains(static_cast<std::uintptr_t>(bitmap)) || infoSize < kInfoHeaderSize) {
         return 0;
     }
-    const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
+    const BmpInfoHeader header = ReadInfoHeader({info, infoSize});
     auto* out = static_cast<std::uint8_t*>(bits);
     for (std::uint32_t i = 0; i < header.biSizeImage; ++i)
         out[i] = static_cast<std::uint8_t>(i * 7 + 3);
@@ -220,7 +220,7 @@ BitmapHandle FakePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info,
                                           std::size_t bitsSize) {
     if (Fails(Op::CreateDIBitmap) || dc == DcHandle::None || infoSize < kInfoHeaderSize)
         return BitmapHandle::None;
-    const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
+    const BmpInfoHeader header = ReadInfoHeader({info, infoSize});
     FakeBitmap bitmap;
     bitmap.description = {header.biWidth,
                           static_cast<std::int32_t>(std::llabs(std::int64_t{header.biHeight})), 1,
@@ -297,7 +297,7 @@ Bytes BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits, std::
     const std::uint32_t row = ((static_cast<std::uint32_t>(width) * bits + 31) & ~31U) / 8;
     const std::uint32_t image = row * static_cast<std::uint32_t>(height < 0 ? -height : height);
     Bytes file(14 + 40 + 4 * entries + image, 0);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = 40;
     h.biWidth = width;
     h.biHeight = height;
@@ -306,7 +306,7 @@ Bytes BmpFile(std::int32_t width, std::int32_t height, std::uint16_t bits, std::
     h.biClrUsed = clrUsed;
     h.biSizeImage = image;
     WriteInfoHeader(h, std::span(file).subspan(14));
-    BITMAPFILEHEADER f;
+    BmpFileHeader f;
     f.bfType = 0x4D42;
     f.bfSize = static_cast<std::uint32_t>(file.size());
     f.bfOffBits = 54 + 4 * entries;

@@ -8,6 +8,7 @@
 #include "bmp/bmp.h"
 #include "cli/dispatch.h"
 #include "fake_platform.h"
+#include "util/byte_order.h"
 
 namespace clipfile {
 namespace {
@@ -344,7 +345,7 @@ TEST(BitmapExport, WritesHeadersTableAndPixelsAtEveryDepth) {
             ASSERT_EQ(file.size(), offBits + c.sizeImage);
             EXPECT_EQ(ReadFileHeader(std::span<const std::uint8_t, 14>(file.data(), 14)).bfOffBits,
                       offBits);
-            const BITMAPINFOHEADER info = ReadInfoHeader(std::span(file).subspan(14));
+            const BmpInfoHeader info = ReadInfoHeader(std::span(file).subspan(14));
             EXPECT_EQ(info.biClrUsed, c.clrUsed);
             EXPECT_EQ(info.biBitCount, c.description.bitsPerPixel);
             // Colour table as the read filled it (depths of 8 and less), then the pixels.
@@ -421,7 +422,7 @@ TEST(BitmapExport, TableFilledButReportedAsZeroStillGoesIntoTheFile) {
     FakePlatform platform;
     platform.PlaceBitmap({4, 2, 1, 8});
     platform.afterGetDIBits = [](std::uint8_t* info, std::size_t size) {
-        WriteU32({info, size}, 32, 0);
+        LeWriter({info, size}, 32).WriteU32(0);
     };
     Command(platform, "GETDATA", "CF_BITMAP", "out.bmp");
     const Bytes& file = platform.files["out.bmp"].bytes;
@@ -464,9 +465,7 @@ TEST(BitmapExport, ReadsEveryScanLinePastSixteenBits) {
     FakePlatform platform;
     platform.PlaceBitmap({1, 70000, 1, 32});
     std::uint32_t lines = 0;
-    platform.afterGetDIBits = [&](std::uint8_t* info, std::size_t) {
-        lines = ReadU32({info, 40}, 8);
-    };
+    platform.afterGetDIBits = [&](std::uint8_t* info, std::size_t) { lines = ReadLe32(info + 8); };
     Command(platform, "GETDATA", "CF_BITMAP", "out.bmp");
     EXPECT_EQ(lines, 70000U);
     EXPECT_EQ(platform.files["out.bmp"].bytes.size(), 54U + 4 * 70000);
@@ -512,18 +511,18 @@ TEST(BitmapImport, EightBitPixelsFollowAFullTableWhenClrUsedIsZero) {
 // entries (1 to 9), its pixels (35 to 42) right behind them.
 Bytes CoreBmpFile() {
     Bytes file(14 + 12 + 9 + 8, 0);
-    BITMAPFILEHEADER f;
+    BmpFileHeader f;
     f.bfType = 0x4D42;
     f.bfSize = static_cast<std::uint32_t>(file.size());
     f.bfOffBits = 14 + 12 + 9;
     const auto fh = WriteFileHeader(f);
     std::copy(fh.begin(), fh.end(), file.begin());
     const std::span<std::uint8_t> core = std::span(file).subspan(14);
-    WriteU32(core, 0, 12);
-    WriteU16(core, 4, 4);
-    WriteU16(core, 6, 2);
-    WriteU16(core, 8, 1);
-    WriteU16(core, 10, 8);
+    WriteLe32(core.data(), 12);
+    WriteLe16(core.data() + 4, 4);
+    WriteLe16(core.data() + 6, 2);
+    WriteLe16(core.data() + 8, 1);
+    WriteLe16(core.data() + 10, 8);
     for (std::size_t i = 26; i < file.size(); ++i)
         file[i] = static_cast<std::uint8_t>(i < 35 ? i - 25 : i);
     return file;
@@ -537,7 +536,7 @@ TEST(BitmapImport, CoreHeaderIsWidenedAndThePixelsTakenWhereTheFileHasThem) {
     const auto* bitmap = platform.BitmapOf(CF_BITMAP);
     ASSERT_NE(bitmap, nullptr);
     ASSERT_EQ(bitmap->header.size(), 40U + 4 * 256);
-    const BITMAPINFOHEADER h = ReadInfoHeader(bitmap->header);
+    const BmpInfoHeader h = ReadInfoHeader(bitmap->header);
     EXPECT_EQ(h.biSize, 40U);
     EXPECT_EQ(h.biWidth, 4);
     EXPECT_EQ(h.biHeight, 2);

@@ -16,7 +16,7 @@ declare -A may_include=(
     [util]=""
     [portable]="bmp platform util"
     [posix]="portable bmp platform util"
-    [win32]="platform util"
+    [win32]="bmp platform util"
 )
 
 violations=0

@@ -1,56 +1,15 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 
+#include "bmp/bmp_layout.h"
 #include "platform/types.h"
 
 namespace clipfile {
-
-inline constexpr std::size_t kFileHeaderSize = 14;
-inline constexpr std::size_t kInfoHeaderSize = 40;
-inline constexpr std::uint16_t kBitmapSignature = 0x4D42;  // the bytes B and M
-inline constexpr std::uint32_t BI_RGB = 0;
-inline constexpr std::uint32_t BI_BITFIELDS = 3;
-
-struct BITMAPFILEHEADER {
-    std::uint16_t bfType = 0;
-    std::uint32_t bfSize = 0;
-    std::uint16_t bfReserved1 = 0;
-    std::uint16_t bfReserved2 = 0;
-    std::uint32_t bfOffBits = 0;
-};
-
-struct BITMAPINFOHEADER {
-    std::uint32_t biSize = 0;
-    std::int32_t biWidth = 0;
-    std::int32_t biHeight = 0;
-    std::uint16_t biPlanes = 0;
-    std::uint16_t biBitCount = 0;
-    std::uint32_t biCompression = 0;
-    std::uint32_t biSizeImage = 0;
-    std::int32_t biXPelsPerMeter = 0;
-    std::int32_t biYPelsPerMeter = 0;
-    std::uint32_t biClrUsed = 0;
-    std::uint32_t biClrImportant = 0;
-};
-
-// Little-endian field access; callers check the span's length first.
-std::uint16_t ReadU16(std::span<const std::uint8_t> bytes, std::size_t offset);
-std::uint32_t ReadU32(std::span<const std::uint8_t> bytes, std::size_t offset);
-void WriteU16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value);
-void WriteU32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value);
-
-// Both need at least 40 bytes.
-BITMAPINFOHEADER ReadInfoHeader(std::span<const std::uint8_t> bytes);
-void WriteInfoHeader(const BITMAPINFOHEADER& header, std::span<std::uint8_t> bytes);
-
-BITMAPFILEHEADER ReadFileHeader(std::span<const std::uint8_t, kFileHeaderSize> bytes);
-std::array<std::uint8_t, kFileHeaderSize> WriteFileHeader(const BITMAPFILEHEADER& header);
 
 // The info header with its colour table, zero-filled on allocation.
 struct InfoBlock {
@@ -75,7 +34,7 @@ std::optional<InfoBlock> BuildBitmapInfo(const BitmapDescription& description);
 
 // From a filled info block; none when its counts do not fit the block or the
 // 32-bit size fields.
-std::optional<BITMAPFILEHEADER> BuildFileHeader(const InfoBlock& infoBlock);
+std::optional<BmpFileHeader> BuildFileHeader(const InfoBlock& infoBlock);
 
 // Offset of the pixels within the bytes that follow a file's first 14, read
 // as if the info header were 40 bytes long. The block must hold 40 bytes.
@@ -98,8 +57,6 @@ struct PixelLocation {
 std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> infoBlock,
                                                 std::uint32_t bfOffBits);
 
-inline constexpr std::size_t kCoreHeaderSize = 12;
-
 // Whether the bytes after a file's first 14 begin with the 12-byte core
 // header, whose colour entries are 3 bytes (blue, green, red) each.
 bool IsCoreHeader(std::span<const std::uint8_t> infoBlock);
@@ -108,7 +65,7 @@ bool IsCoreHeader(std::span<const std::uint8_t> infoBlock);
 // to 2^bits entries: as many as fit before bfOffBits when that lies within
 // the file, else all of them, with the pixels right behind.
 struct CoreLayout {
-    BITMAPINFOHEADER info;
+    BmpInfoHeader info;
     std::uint32_t entries = 0;
     std::uint64_t pixelOffset = 0;
 };

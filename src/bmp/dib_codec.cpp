@@ -4,13 +4,13 @@
 #include <cstring>
 #include <limits>
 
-#include "bmp/bmp.h"
+#include "bmp/bmp_layout.h"
+#include "util/byte_order.h"
 
 namespace clipfile {
 
 namespace {
 
-constexpr std::uint32_t kV5HeaderSize = 124;
 constexpr std::uint32_t kLcsSrgb = 0x73524742;  // 'sRGB'
 constexpr std::uint32_t kLcsGmImages = 4;
 
@@ -48,20 +48,12 @@ std::uint32_t ReadBits(std::span<const std::uint8_t> row, std::size_t x, std::ui
         case 1: return (row[x / 8] >> (7 - x % 8)) & 1U;
         case 4: return (row[x / 2] >> (x % 2 == 0 ? 4 : 0)) & 0xFU;
         case 8: return row[x];
-        case 16: return ReadU16(row, x * 2);
+        case 16: return ReadLe16(row.data() + x * 2);
         case 24:
-            return row[x * 3] | (row[x * 3 + 1] << 8) |
+            return ReadLe16(row.data() + x * 3) |
                    (static_cast<std::uint32_t>(row[x * 3 + 2]) << 16);
-        default: return ReadU32(row, x * 4);
+        default: return ReadLe32(row.data() + x * 4);
     }
-}
-
-std::uint64_t RowStride(std::uint64_t width, std::uint32_t bits) {
-    return ((width * bits + 31) / 32) * 4;
-}
-
-bool IsKnownHeader(std::uint32_t size) {
-    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
 }
 
 // The byte of a 32-bit pixel that a channel's mask selects whole (-1 for an
@@ -131,27 +123,29 @@ std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_
 std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
                                       std::span<const std::uint8_t> bits) {
     if (info.size() < kInfoHeaderSize) return std::nullopt;
-    const BITMAPINFOHEADER h = ReadInfoHeader(info);
+    const BmpInfoHeader h = ReadInfoHeader(info);
     const std::uint16_t depth = h.biBitCount;
-    if (!IsKnownHeader(h.biSize) || h.biSize > info.size() || h.biWidth <= 0 || h.biHeight == 0 ||
-        h.biHeight == std::numeric_limits<std::int32_t>::min()) {
+    if (!IsKnownInfoHeaderSize(h.biSize) || h.biSize > info.size() || h.biWidth <= 0 ||
+        h.biHeight == 0 || h.biHeight == std::numeric_limits<std::int32_t>::min()) {
         return std::nullopt;
     }
     if (depth != 1 && depth != 4 && depth != 8 && depth != 16 && depth != 24 && depth != 32)
         return std::nullopt;
-    const bool bitfields = h.biCompression == BI_BITFIELDS;
-    if (h.biCompression != BI_RGB && !(bitfields && (depth == 16 || depth == 32)))
+    const bool bitfields = h.biCompression == kBiBitfields;
+    if (h.biCompression != kBiRgb && !(bitfields && (depth == 16 || depth == 32)))
         return std::nullopt;
 
     Masks masks;
     if (bitfields) {
         // Masks follow a 40-byte header, or are part of the longer ones.
-        const std::size_t at = kInfoHeaderSize;
-        if (info.size() < at + 12) return std::nullopt;
-        masks.red = Channel::Of(ReadU32(info, at));
-        masks.green = Channel::Of(ReadU32(info, at + 4));
-        masks.blue = Channel::Of(ReadU32(info, at + 8));
-        if (h.biSize >= 56) masks.alpha = Channel::Of(ReadU32(info, at + 12));
+        LeReader in(info, kInfoHeaderSize);
+        std::uint32_t red = 0;
+        std::uint32_t green = 0;
+        std::uint32_t blue = 0;
+        std::uint32_t alpha = 0;
+        if (!in.ReadU32(red) || !in.ReadU32(green) || !in.ReadU32(blue)) return std::nullopt;
+        if (h.biSize >= kV3HeaderSize) in.ReadU32(alpha);
+        masks = {Channel::Of(red), Channel::Of(green), Channel::Of(blue), Channel::Of(alpha)};
     } else if (depth == 16) {
         masks = {Channel::Of(0x7C00), Channel::Of(0x03E0), Channel::Of(0x001F), {}};
     } else {
@@ -160,18 +154,20 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
 
     std::span<const std::uint8_t> palette;
     if (depth <= 8) {
-        const std::uint64_t entries = h.biClrUsed != 0 ? h.biClrUsed : (std::uint64_t{1} << depth);
+        const std::uint64_t entries = ColourTableEntries(depth, h.biClrUsed);
         const std::uint64_t start = h.biSize;
-        const std::uint64_t available = info.size() > start ? (info.size() - start) / 4 : 0;
-        palette = info.subspan(
-            static_cast<std::size_t>(start) <= info.size() ? static_cast<std::size_t>(start)
-                                                           : info.size(),
-            static_cast<std::size_t>((entries < available ? entries : available) * 4));
+        const std::uint64_t available =
+            info.size() > start ? (info.size() - start) / kColourEntrySize : 0;
+        palette = info.subspan(static_cast<std::size_t>(start) <= info.size()
+                                   ? static_cast<std::size_t>(start)
+                                   : info.size(),
+                               static_cast<std::size_t>(
+                                   (entries < available ? entries : available) * kColourEntrySize));
     }
 
     const bool topDown = h.biHeight < 0;
     const std::int32_t rows = topDown ? -h.biHeight : h.biHeight;
-    const std::uint64_t stride = RowStride(static_cast<std::uint64_t>(h.biWidth), depth);
+    const std::uint64_t stride = RowStride(static_cast<std::uint32_t>(h.biWidth), depth);
     if (stride != 0 && static_cast<std::uint64_t>(rows) > bits.size() / stride) return std::nullopt;
 
     auto bitmap = Allocate(h.biWidth, rows, false);
@@ -216,16 +212,16 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
 int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info,
                   std::uint32_t startScan, std::uint32_t scanLines, std::span<std::uint8_t> out) {
     if (info.size() < kInfoHeaderSize || !bitmap.pixels) return 0;
-    const BITMAPINFOHEADER h = ReadInfoHeader(info);
+    const BmpInfoHeader h = ReadInfoHeader(info);
     const std::uint16_t depth = h.biBitCount;
-    if ((depth != 24 && depth != 32) || h.biCompression != BI_RGB || h.biWidth != bitmap.width ||
+    if ((depth != 24 && depth != 32) || h.biCompression != kBiRgb || h.biWidth != bitmap.width ||
         (h.biHeight != bitmap.height && h.biHeight != -bitmap.height)) {
         return 0;
     }
     if (startScan >= static_cast<std::uint32_t>(bitmap.height)) return 0;
     const std::uint32_t lines =
         std::min(scanLines, static_cast<std::uint32_t>(bitmap.height) - startScan);
-    const std::uint64_t stride = RowStride(static_cast<std::uint64_t>(bitmap.width), depth);
+    const std::uint64_t stride = RowStride(static_cast<std::uint32_t>(bitmap.width), depth);
     if (lines == 0 || stride * lines > out.size()) return 0;
     const bool topDown = h.biHeight < 0;
     const auto width = static_cast<std::size_t>(bitmap.width);
@@ -252,18 +248,18 @@ std::size_t PackedDibSize(const DeviceBitmap& bitmap, std::uint32_t headerSize) 
 void WritePackedDibHeader(std::int32_t width, std::int32_t height, std::uint32_t headerSize,
                           std::span<std::uint8_t> out) {
     std::memset(out.data(), 0, headerSize);
-    BITMAPINFOHEADER h;
+    BmpInfoHeader h;
     h.biSize = headerSize;
     h.biWidth = width;
     h.biHeight = height;
     h.biPlanes = 1;
     h.biBitCount = 32;
-    h.biCompression = BI_RGB;
+    h.biCompression = kBiRgb;
     h.biSizeImage = 4U * static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height);
     WriteInfoHeader(h, out);
     if (headerSize == kV5HeaderSize) {
-        WriteU32(out, 56, kLcsSrgb);       // bV5CSType
-        WriteU32(out, 108, kLcsGmImages);  // bV5Intent
+        WriteLe32(out.data() + 56, kLcsSrgb);       // bV5CSType
+        WriteLe32(out.data() + 108, kLcsGmImages);  // bV5Intent
     }
 }
 

@@ -1,6 +1,6 @@
 #include "portable/portable_graphics.h"
 
-#include "bmp/bmp.h"
+#include "bmp/bmp_layout.h"
 
 namespace clipfile {
 
@@ -44,7 +44,7 @@ int PortableGraphics::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t 
         return 0;
     }
     // The caller sized the buffer by the header's biSizeImage.
-    const BITMAPINFOHEADER header = ReadInfoHeader({info, infoSize});
+    const BmpInfoHeader header = ReadInfoHeader({info, infoSize});
     return EncodeDibRows(*found, {info, infoSize}, startScan, scanLines,
                          {static_cast<std::uint8_t*>(bits), header.biSizeImage});
 }

@@ -5,9 +5,11 @@
 #include <span>
 #include <utility>
 
+#include "bmp/bmp_layout.h"
 #include "posix/listed_formats.h"
 #include "posix/posix_io.h"
 #include "posix/store_location.h"
+#include "util/byte_order.h"
 
 namespace clipfile {
 
@@ -15,17 +17,6 @@ namespace {
 
 constexpr std::size_t kBitmapBlobHeader = 8;
 constexpr std::uint64_t kMappedBlockMin = std::uint64_t{64} * 1024;
-
-void WriteLe32(std::uint8_t* out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-std::uint32_t ReadLe32(const std::uint8_t* in) {
-    return static_cast<std::uint32_t>(in[0]) | (static_cast<std::uint32_t>(in[1]) << 8) |
-           (static_cast<std::uint32_t>(in[2]) << 16) | (static_cast<std::uint32_t>(in[3]) << 24);
-}
 
 // The size of a stored bitmap, checked against the bytes it occupies.
 bool ReadBitmapSize(int fd, const portable::ContentsEntry& entry, std::int32_t& width,
@@ -245,7 +236,7 @@ DataHandle PortableClipboard::GetBitmapData(FormatId id, const portable::EntryLi
         handedOutBitmaps_.items[handedOutBitmaps_.count++] = handle;
         return ToData(handle);
     }
-    const std::uint32_t headerSize = id == CF_DIBV5 ? 124 : 40;
+    const std::uint32_t headerSize = id == CF_DIBV5 ? kV5HeaderSize : kInfoHeaderSize;
     const std::size_t pixels =
         4 * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (pixels > SIZE_MAX - headerSize || !portable::Reserve(handedOut_, handedOut_.count + 1)) {

@@ -17,7 +17,7 @@ bool WriteAll(Platform& platform, FileHandle file, const void* data, std::size_t
 
 UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, BitmapHandle bitmap,
                                    DcHandle deviceContext) {
-    const BITMAPINFOHEADER built = ReadInfoHeader(infoBlock.span());
+    const BmpInfoHeader built = ReadInfoHeader(infoBlock.span());
     UniqueMemoryBlock pixels(platform, platform.memory.GlobalAlloc(built.biSizeImage));
     MemoryLock lock(platform, pixels.get());
     if (!pixels || !lock) {
@@ -31,9 +31,9 @@ UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, Bit
         return {};
     }
     // The read may rewrite the counts; never let them reach past what was allocated.
-    const BITMAPINFOHEADER read = ReadInfoHeader(infoBlock.span());
+    const BmpInfoHeader read = ReadInfoHeader(infoBlock.span());
     if (read.biSize != kInfoHeaderSize || read.biSizeImage > built.biSizeImage ||
-        read.biClrUsed > (infoBlock.size - kInfoHeaderSize) / 4) {
+        read.biClrUsed > (infoBlock.size - kInfoHeaderSize) / kColourEntrySize) {
         message::DibBitsFailed(platform);
         return {};
     }
@@ -41,19 +41,20 @@ UniqueMemoryBlock ReadBitmapPixels(Platform& platform, InfoBlock& infoBlock, Bit
     // reports biClrUsed as 0, which the file header and the write would take
     // as no table at all: name the entries it filled.
     if (read.biBitCount <= 8 && read.biClrUsed == 0) {
-        const std::uint32_t entries = std::uint32_t{1} << read.biBitCount;
-        if (entries > (infoBlock.size - kInfoHeaderSize) / 4) {
+        BmpInfoHeader named = read;
+        named.biClrUsed = ColourTableEntries(read.biBitCount, read.biClrUsed);
+        if (named.biClrUsed > (infoBlock.size - kInfoHeaderSize) / kColourEntrySize) {
             message::DibBitsFailed(platform);
             return {};
         }
-        WriteU32(infoBlock.span(), 32, entries);
+        WriteInfoHeader(named, infoBlock.span());
     }
     return pixels;
 }
 
 bool WriteBitmapFile(Platform& platform, const char* path, const InfoBlock& infoBlock,
                      UniqueMemoryBlock pixels) {
-    const BITMAPINFOHEADER info = ReadInfoHeader(infoBlock.span());
+    const BmpInfoHeader info = ReadInfoHeader(infoBlock.span());
     const auto fileHeader = BuildFileHeader(infoBlock);
     if (!fileHeader) {
         message::DibBitsFailed(platform);

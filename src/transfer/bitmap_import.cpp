@@ -24,7 +24,7 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         message::BitmapHeaderReadFailed(platform, path);
         return false;
     }
-    const BITMAPFILEHEADER fileHeader = ReadFileHeader(headerBytes);
+    const BmpFileHeader fileHeader = ReadFileHeader(headerBytes);
     if (fileHeader.bfType != kBitmapSignature) {
         message::NotABitmap(platform);
         return false;

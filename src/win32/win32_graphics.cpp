@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+
+#include "bmp/bmp_layout.h"
+#include "util/checked_math.h"
 
 namespace clipfile::win32 {
 
@@ -31,13 +35,10 @@ private:
 
 // The bytes a DIB's colour table (or bit-field masks) occupies after its header.
 std::uint64_t ColourTableBytes(const BITMAPINFOHEADER& header) {
-    std::uint64_t entries = header.biClrUsed;
-    if (header.biBitCount <= 8 && entries == 0) {
-        entries = std::uint64_t{1} << header.biBitCount;
-    }
-    std::uint64_t bytes = entries * sizeof(RGBQUAD);
-    if (header.biCompression == BI_BITFIELDS && header.biSize == sizeof(BITMAPINFOHEADER)) {
-        bytes += 3 * sizeof(DWORD);
+    std::uint64_t bytes =
+        std::uint64_t{kColourEntrySize} * ColourTableEntries(header.biBitCount, header.biClrUsed);
+    if (header.biCompression == BI_BITFIELDS && header.biSize == kInfoHeaderSize) {
+        bytes += kBitfieldMasksSize;
     }
     return bytes;
 }
@@ -49,10 +50,11 @@ std::uint64_t PixelBytes(const BITMAPINFOHEADER& header) {
         return 0;
     }
     if (header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS) {
-        const auto width = static_cast<std::uint64_t>(header.biWidth);
         const std::int64_t height = header.biHeight;
-        const std::uint64_t stride = (width * header.biBitCount + 31) / 32 * 4;
-        return stride * static_cast<std::uint64_t>(height < 0 ? -height : height);
+        const std::uint64_t rows = static_cast<std::uint64_t>(height < 0 ? -height : height);
+        return CheckedMul(RowStride(static_cast<std::uint32_t>(header.biWidth), header.biBitCount),
+                          rows)
+            .value_or(std::numeric_limits<std::uint64_t>::max());
     }
     return header.biSizeImage;
 }
@@ -103,7 +105,7 @@ BitmapHandle Win32Graphics::CreateDIBitmap(DcHandle dc, const std::uint8_t* info
     }
     InfoBlock block(info, infoSize);
     const BITMAPINFOHEADER& header = *block.header();
-    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biSize > sizeof(BITMAPV5HEADER) ||
+    if (header.biSize < kInfoHeaderSize || header.biSize > kV5HeaderSize ||
         header.biBitCount == 0 || header.biBitCount > 32 ||
         header.biSize + ColourTableBytes(header) > infoSize) {
         return BitmapHandle::None;
