@@ -10,8 +10,9 @@
 #include "bmp/bmp.h"
 #include "bmp/dib_codec.h"
 #include "cli/dispatch.h"
-#include "portable/heap_memory.h"
 #include "fake_platform.h"
+#include "portable/heap_memory.h"
+#include "util/byte_order.h"
 
 namespace clipfile {
 namespace {
@@ -56,7 +57,7 @@ TEST(SizeLimits, BitmapWhosePixelsOverflowThirtyTwoBitsIsRefusedUnallocated) {
         EXPECT_EQ(platform.LiveMemoryBlocks(), 1U) << label;
         // The portable screen makes its bitmaps with DecodeDib: it refuses them too.
         const std::span<const std::uint8_t> info = std::span(file).subspan(14);
-        const std::size_t offBits = ReadU32(file, 10);
+        const std::size_t offBits = ReadLe32(file.data() + 10);
         EXPECT_FALSE(DecodeDib(info, std::span(file).subspan(offBits))) << label;
     }
 }

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "posix/posix_io.h"
+#include "util/byte_order.h"
 
 namespace clipfile::portable {
 
@@ -48,11 +49,11 @@ bool ReadContentsTable(int fd, EntryList& entries) {
     const auto fileSize = static_cast<std::uint64_t>(info.st_size);
     unsigned char header[kContentsHeaderSize];
     if (fileSize < kContentsHeaderSize || !ReadAt(fd, header, sizeof header, 0) ||
-        std::memcmp(header, kContentsMagic, 8) != 0 || GetLE32(header + 8) != kContentsVersion) {
+        std::memcmp(header, kContentsMagic, 8) != 0 || ReadLe32(header + 8) != kContentsVersion) {
         return false;
     }
-    const std::uint32_t count = GetLE32(header + 12);
-    const std::uint64_t tableOffset = GetLE(header + 16, 8);
+    const std::uint32_t count = ReadLe32(header + 12);
+    const std::uint64_t tableOffset = ReadLe64(header + 16);
     if (count > kLastFormat || tableOffset < kContentsHeaderSize || tableOffset > fileSize ||
         fileSize - tableOffset != count * kContentsEntrySize) {
         return false;
@@ -65,7 +66,7 @@ bool ReadContentsTable(int fd, EntryList& entries) {
     std::uint64_t seen[(kLastFormat + 1) / 64] = {};
     for (std::uint32_t i = 0; i < count; ++i) {
         const unsigned char* at = table.get() + i * kContentsEntrySize;
-        const ContentsEntry entry{GetLE32(at), GetLE(at + 4, 8), GetLE(at + 12, 8)};
+        const ContentsEntry entry{ReadLe32(at), ReadLe64(at + 4), ReadLe64(at + 12)};
         if (entry.id == 0 || entry.id > kLastFormat ||
             (seen[entry.id / 64] >> (entry.id % 64)) & 1 || entry.offset < kContentsHeaderSize ||
             entry.offset > tableOffset || entry.size > tableOffset - entry.offset) {
@@ -81,9 +82,9 @@ bool ReadContentsTable(int fd, EntryList& entries) {
 bool WriteContentsHeader(int fd, std::uint32_t count, std::uint64_t tableOffset) {
     unsigned char header[kContentsHeaderSize];
     std::memcpy(header, kContentsMagic, 8);
-    PutLE(header + 8, kContentsVersion, 4);
-    PutLE(header + 12, count, 4);
-    PutLE(header + 16, tableOffset, 8);
+    WriteLe32(header + 8, static_cast<std::uint32_t>(kContentsVersion));
+    WriteLe32(header + 12, count);
+    WriteLe64(header + 16, tableOffset);
     return WriteAt(fd, header, sizeof header, 0);
 }
 
@@ -95,9 +96,9 @@ bool WriteContentsTable(int fd, std::uint64_t tableOffset, const EntryList& entr
     }
     for (std::uint32_t i = 0; i < entries.count; ++i) {
         unsigned char* at = table.get() + i * kContentsEntrySize;
-        PutLE(at, entries.items[i].id, 4);
-        PutLE(at + 4, entries.items[i].offset, 8);
-        PutLE(at + 12, entries.items[i].size, 8);
+        WriteLe32(at, static_cast<std::uint32_t>(entries.items[i].id));
+        WriteLe64(at + 4, entries.items[i].offset);
+        WriteLe64(at + 12, entries.items[i].size);
     }
     return WriteAt(fd, table.get(), tableSize, tableOffset);
 }

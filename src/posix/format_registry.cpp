@@ -14,6 +14,7 @@
 #include "posix/posix_io.h"
 #include "posix/store_location.h"
 #include "posix/unique_fd.h"
+#include "util/byte_order.h"
 
 namespace clipfile::portable {
 
@@ -58,7 +59,7 @@ bool NextRecord(const FormatTable& table, std::size_t& position, FormatRecord& r
         return false;
     }
     const unsigned char* at = table.bytes.get() + position;
-    record.id = static_cast<FormatId>(GetLE(at, 2));
+    record.id = static_cast<FormatId>(ReadLe16(at));
     record.length = at[2];
     record.name = reinterpret_cast<const char*>(at + 3);
     position += 3 + record.length;
@@ -68,10 +69,10 @@ bool NextRecord(const FormatTable& table, std::size_t& position, FormatRecord& r
 bool ValidateFormatTable(const FormatTable& table) {
     const unsigned char* bytes = table.bytes.get();
     if (table.size < kFormatsHeaderSize || std::memcmp(bytes, kFormatsMagic, 8) != 0 ||
-        GetLE32(bytes + 8) != kFormatsVersion) {
+        ReadLe32(bytes + 8) != kFormatsVersion) {
         return false;
     }
-    const std::uint32_t count = GetLE32(bytes + 12);
+    const std::uint32_t count = ReadLe32(bytes + 12);
     if (count > kMaxRegistered) {
         return false;
     }
@@ -81,7 +82,7 @@ bool ValidateFormatTable(const FormatTable& table) {
             return false;
         }
         const std::size_t length = bytes[position + 2];
-        if (GetLE(bytes + position, 2) != kFirstRegisteredFormat + i || length == 0 ||
+        if (ReadLe16(bytes + position) != kFirstRegisteredFormat + i || length == 0 ||
             table.size - position - 3 < length ||
             std::memchr(bytes + position + 3, '\0', length) != nullptr) {
             return false;
@@ -111,7 +112,7 @@ bool LoadFormatTable(int dirFd, FormatTable& table) {
         table = FormatTable{};
         return false;
     }
-    table.count = GetLE32(table.bytes.get() + 12);
+    table.count = ReadLe32(table.bytes.get() + 12);
     return true;
 }
 
@@ -138,10 +139,10 @@ bool AppendFormat(int dirFd, const FormatTable& table, const char* name, std::si
     }
     unsigned char header[kFormatsHeaderSize];
     std::memcpy(header, kFormatsMagic, 8);
-    PutLE(header + 8, kFormatsVersion, 4);
-    PutLE(header + 12, table.count + 1, 4);
+    WriteLe32(header + 8, static_cast<std::uint32_t>(kFormatsVersion));
+    WriteLe32(header + 12, static_cast<std::uint32_t>(table.count + 1));
     unsigned char record[3 + kMaxFormatName];
-    PutLE(record, kFirstRegisteredFormat + table.count, 2);
+    WriteLe16(record, static_cast<std::uint16_t>(kFirstRegisteredFormat + table.count));
     record[2] = static_cast<unsigned char>(length);
     std::memcpy(record + 3, name, length);
 

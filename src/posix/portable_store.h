@@ -17,24 +17,6 @@ namespace clipfile::portable {
 
 inline constexpr FormatId kLastFormat = 0xFFFF;
 
-inline void PutLE(unsigned char* out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
-}
-
-inline std::uint64_t GetLE(const unsigned char* in, int bytes) {
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) {
-        value = (value << 8) | in[i];
-    }
-    return value;
-}
-
-inline std::uint32_t GetLE32(const unsigned char* in) {
-    return static_cast<std::uint32_t>(GetLE(in, 4));
-}
-
 // A growable array that reports allocation failure instead of throwing.
 template <typename T>
 struct Array {

@@ -24,6 +24,14 @@ inline void WriteLe32(std::uint8_t* out, std::uint32_t value) {
     }
 }
 
+inline std::uint64_t ReadLe64(const std::uint8_t* in) {
+    return ReadLe32(in) | (static_cast<std::uint64_t>(ReadLe32(in + 4)) << 32);
+}
+inline void WriteLe64(std::uint8_t* out, std::uint64_t value) {
+    WriteLe32(out, static_cast<std::uint32_t>(value));
+    WriteLe32(out + 4, static_cast<std::uint32_t>(value >> 32));
+}
+
 // A cursor over bytes that reads little-endian values. A read past the end
 // fails and leaves the value as it was, and so does every read after it.
 class LeReader {
