@@ -37,6 +37,18 @@ check_output() {
     fi
 }
 
+# expect_file NAME GOT WANT: file GOT was written and holds what file WANT does.
+expect_file() {
+    local name=$1 got=$2 want=$3
+    if [[ ! -f $got ]]; then
+        fail "$name" "$got was not written"
+    elif ! cmp -s "$got" "$want"; then
+        fail "$name" "expected:" "$(show "$want")" "got:" "$(show "$got")"
+    else
+        pass "$name"
+    fi
+}
+
 # --- messages -------------------------------------------------------------------
 
 # message PIECE[=NAME]...: sets $msg (command substitution would drop its

@@ -24,10 +24,6 @@ expect_output() {
     check_output "$name" "$expected" actual.out actual.err
 }
 
-expect_same_file() {
-    if cmp -s "$2" "$3"; then pass "$1"; else fail "$1" "$2 and $3 differ"; fi
-}
-
 # --- argument rules
 message wrong_argument_count
 expect_output "no arguments" "$msg"
@@ -63,7 +59,7 @@ for format in CF_TEXT cf_unicodetext CF_DSPTEXT "HTML Format"; do
         get_ok out.bin
         expect_output "get $input as $format" "$msg" GETDATA "$format" out.bin
         with_terminator "$format" "$input" >want.bin
-        expect_same_file "round trip $input as $format" want.bin out.bin
+        expect_file "round trip $input as $format" out.bin want.bin
     done
 done
 
@@ -203,7 +199,7 @@ for variant in "${variants[@]}"; do
     expect_same_pixels "$name: the same pixels come back" "$name.out.bmp" "$name.bmp" -fuzz "$fuzz"
     get_ok "$name.dib.bmp"
     expect_output "get $name as dib" "$msg" GETDATA CF_DIB "$name.dib.bmp"
-    expect_same_file "CF_DIB and CF_BITMAP give the same file for $name" "$name.out.bmp" "$name.dib.bmp"
+    expect_file "CF_DIB and CF_BITMAP give the same file for $name" "$name.dib.bmp" "$name.out.bmp"
 done
 
 for name in CF_DIB cf_dibv5; do
@@ -211,7 +207,7 @@ for name in CF_DIB cf_dibv5; do
     expect_output "put as $name" "$msg" PUTDATA "$name" rgb24.bmp
     get_ok again.bmp
     expect_output "get after $name" "$msg" GETDATA CF_BITMAP again.bmp
-    expect_same_file "$name places the same bitmap" rgb24.out.bmp again.bmp
+    expect_file "$name places the same bitmap" again.bmp rgb24.out.bmp
 done
 
 # Bad bitmap files: their message, and the clipboard keeps its text.
