@@ -25,46 +25,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# shellcheck disable=SC2034 # read through ${!expected} below
-bad_count=$'\n\n * Invalid number of arguments passed to the application. * \n'
-# shellcheck disable=SC2034
-bad_keyword=$'\n\n * Arguments Passed to the application are not Valid. * \n'
-empty_clipboard=$'\n\nClipboard is Empty.\n\n'
-
-missing_format() {
-    printf -v msg '\n ! Specified Format "%s" is not available on the Clipboard. ! \n' "$1"
-}
-cant_read() {
-    printf -v msg '\n * Error while reading the "%s" file * \n\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$1" "$1"
-}
-cant_write() {
-    printf -v msg '\n * Error whle opening the "%s" file. * \n\n\n * Couldn'"'"'t able to transfer the contents of clipboard into "%s" file. * \n' "$1" "$1"
-}
-
-# Bitmap messages: PUTDATA's reasons for refusing a file, then its summary.
-bitmap_refused() {
-    local reason
-    case $1 in
-        short) printf -v reason '\n * Error while gathering the bits from the "%s" file. * \n' "$2" ;;
-        signature) reason=$'\n * Image is not a bitmap.\nPlease load a .BMP file. * \n' ;;
-        layout) printf -v reason '\n * The "%s" file is not a supported or complete bitmap. * \n' "$2" ;;
-        create) printf -v reason '\n * Error while creating the bitmap from the "%s" file. * \n' "$2" ;;
-    esac
-    printf -v msg '%s\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$reason" "$2"
-}
-
-# Little-endian fields of a file: path, offset.
-u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
-u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
-s32() { od -An -td4 -j "$2" -N4 "$1" | tr -d ' '; }
-# Overwrites the 4 bytes at offset $2 of file $1 with $3.
-patch32() {
-    local hex
-    printf -v hex '%08x' $(($3 & 0xFFFFFFFF))
-    printf '%b' "\\x${hex:6:2}\\x${hex:4:2}\\x${hex:2:2}\\x${hex:0:2}" |
-        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
-}
-
 # Checks that file $2 is a BMP as GETDATA writes one: a 40-byte header for
 # $3 x $4 pixels, bottom-up, uncompressed at $5 bits per pixel, the full
 # colour table at 8 bits or less, and sizes and offsets that add up.
@@ -93,49 +53,34 @@ expect_bmp() {
     fi
 }
 
-# Checks that the pictures in $2 and $3 have the same colours at every pixel;
-# further arguments go to compare, such as a fuzz.
-expect_same_pixels() {
-    local name=$1 got=$2 want=$3 differing
-    shift 3
-    if [[ ! -f $got ]]; then
-        fail "$name" "$got was not written"
-        return
-    fi
-    differing=$(compare -metric AE -alpha off "$@" "$want" "$got" null: 2>&1)
-    if [[ $differing == 0 ]]; then
-        pass "$name"
-    else
-        fail "$name" "pixels that differ: $differing"
-    fi
-}
-
 # --- Wine's clipboard, no display -------------------------------------------
 
 start_wine
 
 # A fresh wineserver starts with an empty clipboard.
 clip GETTYPES
-expect_output "GETTYPES on an empty clipboard" "$empty_clipboard"
+message clipboard_empty
+expect_output "GETTYPES on an empty clipboard" "$msg"
 clip GETDATA CF_TEXT "never.txt"
-missing_format CF_TEXT
+message format_not_available=CF_TEXT
 expect_output "GETDATA of a format the clipboard lacks" "$msg"
 
-# name | expected output variable | arguments
+# name | expected message | arguments
 while IFS='|' read -r name expected args; do
     read -ra argv <<<"$args"
     clip "${argv[@]}"
-    expect_output "$name" "${!expected}"
+    message "$expected"
+    expect_output "$name" "$msg"
 done <<'EOF'
-no arguments|bad_count|
-two arguments|bad_count|GETTYPES extra
-four arguments|bad_count|GETDATA CF_TEXT a.txt extra
-five arguments|bad_count|PUTDATA CF_TEXT a.txt b c
-unknown keyword|bad_keyword|LIST
-keyword shorter than a command|bad_keyword|GETTYPE
-unknown keyword with a format and file|bad_keyword|COPY CF_TEXT a.txt
-lower-case keyword|empty_clipboard|gettypes
-keyword with a suffix|empty_clipboard|GetTypesXYZ
+no arguments|wrong_argument_count|
+two arguments|wrong_argument_count|GETTYPES extra
+four arguments|wrong_argument_count|GETDATA CF_TEXT a.txt extra
+five arguments|wrong_argument_count|PUTDATA CF_TEXT a.txt b c
+unknown keyword|invalid_arguments|LIST
+keyword shorter than a command|invalid_arguments|GETTYPE
+unknown keyword with a format and file|invalid_arguments|COPY CF_TEXT a.txt
+lower-case keyword|clipboard_empty|gettypes
+keyword with a suffix|clipboard_empty|GetTypesXYZ
 EOF
 
 # Round trips. Wine, like Windows, forces the last character of a text format
@@ -195,7 +140,7 @@ clip GETTYPES
 listing 'CF_DSPTEXT - [129]'
 expect_output "GETTYPES lists CF_DSPTEXT alone" "$msg"
 clip GETDATA CF_TEXT out.bin
-missing_format CF_TEXT
+message format_not_available=CF_TEXT
 expect_output "CF_DSPTEXT gives no CF_TEXT" "$msg"
 
 clip PUTDATA CF_TEXT text.txt
@@ -247,27 +192,17 @@ expect_file "failed transfers left the clipboard as it was" "$files/out.bin" "$f
 
 # Formats whose data is a graphics object: the clipboard refuses a memory block
 # for them, so PUTDATA refuses them before emptying the clipboard.
+message place_failed put_data_failed=text.txt
 for format in CF_METAFILEPICT CF_PALETTE CF_ENHMETAFILE CF_DSPBITMAP CF_DSPMETAFILEPICT \
     CF_DSPENHMETAFILE; do
     clip PUTDATA "$format" text.txt
-    expect_output "PUTDATA $format is refused" \
-        $'\n * Couldn\'t able to place the data on the Clipboard. * \n\n\n * Couldn\'t able to transfer the contents of "text.txt" file into Clipboard. * \n'
+    expect_output "PUTDATA $format is refused" "$msg"
 done
 rm -f "$files/out.bin"
 clip GETDATA CF_TEXT out.bin
 expect_file "the refused formats left the clipboard as it was" "$files/out.bin" "$files/text.txt"
 
 # --- Bitmaps -----------------------------------------------------------------
-
-# Layout of a BMP file: header size, bits per pixel, compression, height. The
-# 12-byte core header has 16-bit fields and no compression.
-bmp_layout() {
-    if [[ $(u32 "$1" 14) == 12 ]]; then
-        echo "12 $(u16 "$1" 24) 0 $(u16 "$1" 20)"
-    else
-        echo "$(u32 "$1" 14) $(u16 "$1" 28) $(u32 "$1" 30) $(s32 "$1" 22)"
-    fi
-}
 
 # Rewrites the BI_BITFIELDS file $1, whose header is longer, with a 40-byte
 # header followed by the three masks, into $2.
@@ -387,22 +322,17 @@ EOF_DIBS
     printf 'BM\x36\0\0' >"$files/bmp/bad/five.bmp"
     head -c -1 "$files/bmp/24-bit/in.bmp" >"$files/bmp/bad/short.bmp"
     head -c -1 "$files/bmp/8-bit palette, 12-byte header/in.bmp" >"$files/bmp/bad/core.bmp"
-    # OS/2 2.x's 64-byte header: the 40-byte one and 24 more bytes.
-    local rgb24=$files/bmp/24-bit/in.bmp os2=$files/bmp/bad/os2.bmp
-    { head -c 54 "$rgb24"; head -c 24 /dev/zero; tail -c +55 "$rgb24"; } >"$os2"
-    patch32 "$os2" 14 64
-    patch32 "$os2" 10 78
-    patch32 "$os2" 2 "$(stat -c %s "$os2")"
+    make_os2v2_bmp "$files/bmp/24-bit/in.bmp" "$files/bmp/bad/os2.bmp"
     cp "$files/bmp/24-bit/in.bmp" "$files/bmp/bad/mirrored.bmp"
     patch32 "$files/bmp/bad/mirrored.bmp" 18 -13
     clip PUTDATA CF_TEXT text.txt
     put_ok text.txt
     expect_output "PUTDATA CF_TEXT text.txt before the refused bitmaps" "$msg"
     local file reason
-    # name | file | reason
+    # name | file | message piece of the reason
     while IFS='|' read -r name file reason; do
         clip PUTDATA CF_BITMAP "$file"
-        bitmap_refused "$reason" "$file"
+        message "$reason=$file" put_data_failed="$file"
         expect_output "PUTDATA CF_BITMAP refuses $name" "$msg"
         clip GETTYPES
         listing 'CF_TEXT - [1]' 'CF_LOCALE - [16]' 'CF_OEMTEXT - [7]' 'CF_UNICODETEXT - [13]'
@@ -411,12 +341,12 @@ EOF_DIBS
         clip GETDATA CF_TEXT out.bin
         expect_file "the text is still on the clipboard after $name" "$files/out.bin" "$files/text.txt"
     done <<'EOF_REFUSED'
-a PNG file|bmp/picture.png|signature
-a 5-byte file|bmp/bad/five.bmp|short
-a BMP file one byte short|bmp/bad/short.bmp|layout
-a BMP file with a 12-byte header one byte short|bmp/bad/core.bmp|layout
-a BMP file with a 64-byte header|bmp/bad/os2.bmp|layout
-a BMP file with a negative width|bmp/bad/mirrored.bmp|create
+a PNG file|bmp/picture.png|not_a_bitmap
+a 5-byte file|bmp/bad/five.bmp|bitmap_header_read_failed
+a BMP file one byte short|bmp/bad/short.bmp|unsupported_bitmap
+a BMP file with a 12-byte header one byte short|bmp/bad/core.bmp|unsupported_bitmap
+a BMP file with a 64-byte header|bmp/bad/os2.bmp|unsupported_bitmap
+a BMP file with a negative width|bmp/bad/mirrored.bmp|bitmap_create_failed
 EOF_REFUSED
 }
 
@@ -434,7 +364,7 @@ ansi_form() { ansi=$(cd "$files" && timeout -k 5 30 "$wine" "$helper" echo "$1" 
 file_name_tests() {
     # A 2 x 1 bitmap, 32 bits per pixel; GETDATA of its ASCII-named copy gives
     # what any name must give.
-    printf 'BM\x3e\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x02\0\0\0\x01\0\0\0\x01\0\x20\0\0\0\0\0\x08\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x10\x20\x30\0\x40\x50\x60\0' >"$files/plain.bmp"
+    make_bmp "$files/plain.bmp" 2 1
     cp "$files/plain.bmp" "$files/Ελληνικά.bmp"
     clip PUTDATA CF_BITMAP plain.bmp
     clip GETDATA CF_BITMAP plain_out.bmp

@@ -52,56 +52,11 @@ expect() {
     local name=$1 want=$2
     shift 2
     clip "$@"
-    if [[ $status -ne 0 ]]; then
-        fail "$name" "exit status $status" "$(head -c 300 "$WORK/err")"
-    elif [[ -s $WORK/err ]]; then
-        fail "$name" "stderr: $(head -c 600 "$WORK/err")"
-    elif [[ $out != "$want" ]]; then
-        fail "$name" "expected: $(printf '%q' "$want")" "got:      $(printf '%q' "$out")"
-    else
-        pass "$name"
-    fi
+    check_output "$name" "$want" "$WORK/out" "$WORK/err"
 }
 
-same_file() {
-    if cmp -s "$2" "$3"; then pass "$1"; else fail "$1" "$2 and $3 differ"; fi
-}
-
-# Expected messages. These set $msg: command substitution would drop the
-# trailing newlines.
-put_ok() { printf -v msg '\n\n"%s" File contents were Successfully copied into the Clipboard.\n' "$1"; }
-get_ok() { printf -v msg '\n\nClipboard Contents were Successfully copied into the "%s" File\n' "$1"; }
-put_failed() { printf -v msg '%s\n\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$1" "$2"; }
-get_failed() { printf -v msg '%s\n\n\n * Couldn'"'"'t able to transfer the contents of clipboard into "%s" file. * \n' "$1" "$2"; }
-missing_format() { printf -v msg '\n * Unable to open the Clipboard. * \n\n ! Specified Format "%s" is not available on the Clipboard. ! \n' "$1"; }
-cant_read() { put_failed "$(printf '\n * Error while reading the "%s" file * ' "$1")" "$1"; }
-cant_register() { put_failed "$(printf '\n * Couldn'"'"'t able to register the "%s" Clipboard Format. * ' "$1")" "$2"; }
-listing() {
-    local entry
-    msg=$'\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n'
-    for entry in "$@"; do msg+=$'\n\t'"$entry"; done
-    msg+=$'\n'
-}
-cant_open_put=$'\n * Couldn\'t able to open the Clipboard. * '
-cant_place=$'\n * Couldn\'t able to place the data on the Clipboard. * '
-cant_clear=$'\n * Couldn\'t able to Clear the Clipboard Contents. * '
-cant_list=$'\n * Unable to open the Clipboard. * \n\n * Couldn\'t able to retrieve the Clipboard Formats. * \n'
-empty_clipboard=$'\n\nClipboard is Empty.\n\n'
-
-le32() {
-    local v=$(($1 & 0xFFFFFFFF))
-    printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((v & 255)) $((v >> 8 & 255)) $((v >> 16 & 255)) $((v >> 24 & 255)))"
-}
-# make_bmp FILE WIDTH HEIGHT: a 32-bit BI_RGB bitmap of random pixels.
-make_bmp() {
-    local pixels=$(($2 * $3 * 4))
-    {
-        printf 'BM'; le32 $((54 + pixels)); le32 0; le32 54
-        le32 40; le32 "$2"; le32 "$3"; printf '\x01\x00\x20\x00'; le32 0; le32 "$pixels"
-        le32 2835; le32 2835; le32 0; le32 0
-        head -c "$pixels" /dev/urandom
-    } >"$1"
-}
+message snapshot_open_failed formats_not_retrieved
+cant_list=$msg
 
 started_all=$SECONDS
 
@@ -113,13 +68,13 @@ PROCS=4
 ROUNDS=${STRESS_ROUNDS:-300}
 worker() {
     local p=$1 i line put_busy get_busy get_none
-    missing_format "Stress Data"
+    message snapshot_open_failed format_not_available="Stress Data"
     get_none=$msg
     for ((i = 1; i <= ROUNDS; i++)); do
         local input=conc/in.$p.$i got=conc/got.$p.$i
-        put_failed "$cant_open_put" "$input"
+        message place_open_failed put_data_failed="$input"
         put_busy=$msg
-        get_failed $'\n * Couldn\'t able open the clipboard. *' "$got"
+        message copy_open_failed get_data_failed="$got"
         get_busy=$msg
         out=$(timeout -k 2 30 "${RUN[@]}" PUTDATA "Stress Data" "$input" 2>&1; echo "x$?")
         put_ok "$input"
@@ -176,6 +131,7 @@ concurrency() {
     corrupt=$(echo "$exported" | xargs -r sha256sum | awk 'NR == FNR {input[$1]; next} !($1 in input)' conc/inputs.sha - | wc -l)
     # Exports of another worker's input show that the workers really interleaved.
     local crossed
+    # shellcheck disable=SC2016 # an awk program
     crossed=$(echo "$exported" | xargs -r awk 'FNR == 1 {split(FILENAME, name, "."); if ($2 != name[2] ",") n++; nextfile} END {print n + 0}')
     local commands=$((PROCS * ROUNDS * 2))
     echo "# concurrency: $PROCS processes x $ROUNDS PUTDATA + $ROUNDS GETDATA in $took s:" \
@@ -294,15 +250,15 @@ kill_test() {
 hostile_commands() {
     local label=$1
     expect "$label: GETTYPES" "$cant_list" GETTYPES
-    missing_format CF_TEXT
+    message snapshot_open_failed format_not_available=CF_TEXT
     expect "$label: GETDATA" "$msg" GETDATA CF_TEXT got.txt
-    missing_format CF_BITMAP
+    message snapshot_open_failed format_not_available=CF_BITMAP
     expect "$label: GETDATA CF_BITMAP" "$msg" GETDATA CF_BITMAP got.bmp
-    put_failed "$cant_open_put" text.txt
+    message place_open_failed put_data_failed=text.txt
     expect "$label: PUTDATA" "$msg" PUTDATA CF_TEXT text.txt
-    put_failed "$cant_open_put" pic.bmp
+    message place_open_failed put_data_failed=pic.bmp
     expect "$label: PUTDATA CF_BITMAP" "$msg" PUTDATA CF_BITMAP pic.bmp
-    cant_register "Never Registered" text.txt
+    message register_failed="Never Registered" put_data_failed=text.txt
     expect "$label: PUTDATA of a new registered name" "$msg" PUTDATA "Never Registered" text.txt
     if [[ -e got.txt || -e got.bmp ]]; then fail "$label: no file exported"; else pass "$label: no file exported"; fi
 }
@@ -350,7 +306,7 @@ hostile_location() {
     mkdir -m 700 victim
     local victim=$WORK/victim/clipfile
     XDG_RUNTIME_DIR=$WORK/victim "${RUN[@]}" PUTDATA "Victim Format" secret.txt >/dev/null
-    [[ -f $victim/contents && -f $victim/formats ]] && pass "the victim clipboard exists" || fail "the victim clipboard exists"
+    if [[ -f $victim/contents && -f $victim/formats ]]; then pass "the victim clipboard exists"; else fail "the victim clipboard exists"; fi
 
     local saved=$XDG_RUNTIME_DIR
     export XDG_RUNTIME_DIR=$WORK/hostile
@@ -379,7 +335,7 @@ hostile_location() {
 
     printf 'not a folder' >"$XDG_RUNTIME_DIR/clipfile"
     hostile_commands "clipboard path is a file"
-    [[ $(cat "$XDG_RUNTIME_DIR/clipfile") == "not a folder" ]] && pass "the file is unchanged" || fail "the file is unchanged"
+    if [[ $(cat "$XDG_RUNTIME_DIR/clipfile") == "not a folder" ]]; then pass "the file is unchanged"; else fail "the file is unchanged"; fi
     rm -f "$XDG_RUNTIME_DIR/clipfile" pic.bmp
 
     export XDG_RUNTIME_DIR=$saved
@@ -446,7 +402,7 @@ EOF
         case $listed in
             kept) listing "Damage Test - [$id]" ;;
             nameless) listing "NULL - [$id]" ;;
-            empty) msg=$empty_clipboard ;;
+            empty) message clipboard_empty ;;
             busy) msg=$cant_list ;;
         esac
         expect "$label: GETTYPES" "$msg" GETTYPES
@@ -457,7 +413,7 @@ EOF
         if [[ $status -ne 0 || -s $WORK/err ]]; then
             fail "$label: GETDATA" "status $status, $(head -c 300 "$WORK/err")"
         elif [[ $out == "$msg" ]]; then
-            same_file "$label: GETDATA gives the text placed" got.txt first.txt
+            expect_file "$label: GETDATA gives the text placed" got.txt first.txt
         elif [[ $out == *"Couldn't able"* || $out == *"is not available"* ]] && [[ ! -e got.txt ]]; then
             pass "$label: GETDATA reports its failure"
         else
@@ -472,7 +428,7 @@ EOF
                 fail "$label: PUTDATA $name" "status $status, $(head -c 300 "$WORK/err")"
             elif [[ $out == "$msg" ]]; then
                 clip GETDATA "$name" got.txt
-                same_file "$label: PUTDATA $name places the text" got.txt second.txt
+                expect_file "$label: PUTDATA $name places the text" got.txt second.txt
             elif [[ $out == *"Couldn't able to transfer"* ]]; then
                 pass "$label: PUTDATA $name reports its failure"
             else
@@ -480,7 +436,7 @@ EOF
             fi
             rm -f got.txt
         done
-        same_file "$label: the symlink's target is untouched" outside outside.orig
+        expect_file "$label: the symlink's target is untouched" outside outside.orig
     done <<<"$table"
     rm -rf "$CLIP" outside outside.orig first.txt second.txt
     put_ok second.txt
@@ -497,9 +453,9 @@ bad_paths() {
     put_ok keep.txt
     expect "PUTDATA before the bad paths" "$msg" PUTDATA CF_TEXT keep.txt
 
-    get_failed $'\n * Variation in bytes copied into the file. * ' /dev/full
+    message output_write_failed get_data_failed=/dev/full
     expect "GETDATA CF_TEXT to /dev/full" "$msg" GETDATA CF_TEXT /dev/full
-    get_failed $'\n * Error whle opening the "nowhere/out.txt" file. * ' nowhere/out.txt
+    cant_write nowhere/out.txt
     expect "GETDATA CF_TEXT into a missing folder" "$msg" GETDATA CF_TEXT nowhere/out.txt
 
     mkdir adir
@@ -508,6 +464,7 @@ bad_paths() {
     chmod 000 unreadable.txt
     # Root reads any file: drop the capabilities that let it.
     local as_user=()
+    # shellcheck disable=SC2054 # one argument, a list of capabilities
     if [[ $EUID -eq 0 ]]; then as_user=(setpriv --bounding-set -dac_override,-dac_read_search); fi
     local format input started
     for format in CF_TEXT CF_BITMAP "Bad Path Format"; do
@@ -528,15 +485,15 @@ bad_paths() {
     done
     get_ok kept.txt
     expect "GETDATA after the failed PUTDATAs" "$msg" GETDATA CF_TEXT kept.txt
-    same_file "the failed PUTDATAs kept the clipboard" kept.txt keep.txt
+    expect_file "the failed PUTDATAs kept the clipboard" kept.txt keep.txt
     if [[ -e $CLIP/formats ]]; then fail "no format was registered by the failures"; else pass "no format was registered by the failures"; fi
 
     make_bmp pic.bmp 5 4
     put_ok pic.bmp
     expect "PUTDATA CF_BITMAP before /dev/full" "$msg" PUTDATA CF_BITMAP pic.bmp
-    get_failed $'\n * Error while Writing BITMAPFILEHEADER into the "/dev/full" file. * ' /dev/full
+    message file_header_write_failed=/dev/full get_data_failed=/dev/full
     expect "GETDATA CF_BITMAP to /dev/full" "$msg" GETDATA CF_BITMAP /dev/full
-    get_failed $'\n * Error while Creating the "nowhere/out.bmp" File. * ' nowhere/out.bmp
+    message bitmap_file_create_failed=nowhere/out.bmp get_data_failed=nowhere/out.bmp
     expect "GETDATA CF_BITMAP into a missing folder" "$msg" GETDATA CF_BITMAP nowhere/out.bmp
     rm -rf adir afifo unreadable.txt keep.txt kept.txt pic.bmp
 }
@@ -557,29 +514,29 @@ full_disk() {
     put_ok old.bin
     expect "PUTDATA of 3 MiB on an 8 MiB disk" "$msg" PUTDATA "Disk Format" old.bin
     # The old contents stay until the new ones are whole: 3 + 6 MiB do not fit.
-    put_failed "$cant_place" new.bin
+    message place_failed put_data_failed=new.bin
     expect "PUTDATA of 6 MiB more than the free space" "$msg" PUTDATA "Disk Format" new.bin
     make_bmp big.bmp 1024 1536
-    put_failed "$cant_place" big.bmp
+    message place_failed put_data_failed=big.bmp
     expect "PUTDATA CF_BITMAP of 6 MiB of pixels" "$msg" PUTDATA CF_BITMAP big.bmp
     get_ok got.bin
     expect "GETDATA after the failures" "$msg" GETDATA "Disk Format" got.bin
-    same_file "a full disk keeps the previous contents whole" got.bin old.bin
+    expect_file "a full disk keeps the previous contents whole" got.bin old.bin
     if compgen -G "$clip/*.tmp.*" >/dev/null; then fail "no temporary file is left" "$(ls "$clip")"; else pass "no temporary file is left"; fi
 
     # Not a byte free: neither the clipboard nor the registered names change.
     dd if=/dev/zero of=small/filler bs=64k status=none 2>/dev/null
-    cant_register "Brand New Name" new.bin
+    message register_failed="Brand New Name" put_data_failed=new.bin
     expect "registration on a full disk" "$msg" PUTDATA "Brand New Name" new.bin
     printf 'x' >tiny.txt
-    put_failed "$cant_clear" tiny.txt
+    message empty_failed put_data_failed=tiny.txt
     expect "PUTDATA of 1 byte on a full disk" "$msg" PUTDATA CF_TEXT tiny.txt
     listing 'Disk Format - [49152]'
     expect "GETTYPES on a full disk" "$msg" GETTYPES
     rm -f got.bin
     get_ok got.bin
     expect "GETDATA on a full disk" "$msg" GETDATA "Disk Format" got.bin
-    same_file "a full disk still holds the previous contents" got.bin old.bin
+    expect_file "a full disk still holds the previous contents" got.bin old.bin
     rm -f small/filler
     put_ok tiny.txt
     expect "PUTDATA once space is back" "$msg" PUTDATA "Brand New Name" tiny.txt

@@ -25,22 +25,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-busy_put() {
-    printf -v msg '\n * Couldn'"'"'t able to open the Clipboard. * \n\n\n * Couldn'"'"'t able to transfer the contents of "%s" file into Clipboard. * \n' "$1"
-}
-busy_get() {
-    printf -v msg '\n * Unable to open the Clipboard. * \n\n ! Specified Format "%s" is not available on the Clipboard. ! \n' "$1"
-}
-busy_list=$'\n * Unable to open the Clipboard. * \n\n * Couldn\'t able to retrieve the Clipboard Formats. * \n'
-
 start_wine
 
 # --- a second process holds the clipboard open ------------------------------
 
 printf 'text that must survive\0' >"$files/keep.txt"
 printf 'other text\0' >"$files/other.txt"
-# A 2 x 1 bitmap, 32 bits per pixel.
-printf 'BM\x3e\x00\x00\x00\x00\x00\x00\x00\x36\x00\x00\x00\x28\x00\x00\x00\x02\x00\x00\x00\x01\x00\x00\x00\x01\x00\x20\x00\x00\x00\x00\x00\x08\x00\x00\x00\x13\x0b\x00\x00\x13\x0b\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x10\x20\x30\x00\x40\x50\x60\x00' >"$files/pic.bmp"
+make_bmp "$files/pic.bmp" 2 1
 clip PUTDATA CF_TEXT keep.txt
 put_ok keep.txt
 expect_output "PUTDATA CF_TEXT before the clipboard is held" "$msg"
@@ -63,11 +54,12 @@ else
 fi
 holder_pid=$helper_pid
 
-# name | expected message function and its argument | arguments
-while IFS='|' read -r name expected argument args; do
+# name | expected message | arguments
+while IFS='|' read -r name expected args; do
     read -ra argv <<<"$args"
     clip "${argv[@]}"
-    if [[ $expected == busy_list ]]; then msg=$busy_list; else "$expected" "$argument"; fi
+    read -ra pieces <<<"$expected"
+    message "${pieces[@]}"
     expect_output "held clipboard: $name" "$msg"
     # The retry lasts about a second past a normal run, and is bounded.
     if ((elapsed - baseline >= 600 && elapsed < baseline + 10000)); then
@@ -76,12 +68,12 @@ while IFS='|' read -r name expected argument args; do
         fail "held clipboard: $name gave up after a bounded retry" "$elapsed ms, a free run takes $baseline ms"
     fi
 done <<'EOF'
-GETTYPES|busy_list||GETTYPES
-GETDATA|busy_get|CF_TEXT|GETDATA CF_TEXT out.txt
-GETDATA CF_BITMAP|busy_get|CF_BITMAP|GETDATA CF_BITMAP out.bmp
-PUTDATA|busy_put|other.txt|PUTDATA CF_TEXT other.txt
-PUTDATA CF_BITMAP|busy_put|pic.bmp|PUTDATA CF_BITMAP pic.bmp
-PUTDATA of a registered name|busy_put|other.txt|PUTDATA Stress_Format other.txt
+GETTYPES|snapshot_open_failed formats_not_retrieved|GETTYPES
+GETDATA|snapshot_open_failed format_not_available=CF_TEXT|GETDATA CF_TEXT out.txt
+GETDATA CF_BITMAP|snapshot_open_failed format_not_available=CF_BITMAP|GETDATA CF_BITMAP out.bmp
+PUTDATA|place_open_failed put_data_failed=other.txt|PUTDATA CF_TEXT other.txt
+PUTDATA CF_BITMAP|place_open_failed put_data_failed=pic.bmp|PUTDATA CF_BITMAP pic.bmp
+PUTDATA of a registered name|place_open_failed put_data_failed=other.txt|PUTDATA Stress_Format other.txt
 EOF
 if [[ -e $files/out.txt || -e $files/out.bmp ]]; then fail "a held clipboard exports nothing"; else pass "a held clipboard exports nothing"; fi
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared set-up and checks of the Windows tests under Wine. Sourced by
 # e2e_wine.sh and stress_wine.sh once they have set $exe and $helper (the
 # clipboard_helper.exe that tests/CMakeLists.txt builds); each installs its
@@ -35,44 +36,9 @@ clip() {
     elapsed=$((($(date +%s%N) - started) / 1000000))
 }
 
-show() { od -An -c "$1" | head -n 6; }
-
 # Checks the last run: exit status 0, nothing on stderr, and stdout equal to
 # $2 byte for byte once its "\n" are written as Windows text mode writes them.
-expect_output() {
-    local name=$1 want=${2//$'\n'/$'\r\n'}
-    if [[ $status -ne 0 ]]; then
-        fail "$name" "exit status $status" "$(show "$work/out")"
-    elif [[ -s $work/err ]]; then
-        fail "$name" "stderr: $(head -c 300 "$work/err")"
-    elif ! cmp -s "$work/out" <(printf '%s' "$want"); then
-        printf '%s' "$want" >"$work/want"
-        fail "$name" "expected:" "$(show "$work/want")" "got:" "$(show "$work/out")"
-    else
-        pass "$name"
-    fi
-}
-
-expect_file() {
-    local name=$1 got=$2 want=$3
-    if [[ ! -f $got ]]; then
-        fail "$name" "$got was not written"
-    elif ! cmp -s "$got" "$want"; then
-        fail "$name" "expected:" "$(show "$want")" "got:" "$(show "$got")"
-    else
-        pass "$name"
-    fi
-}
-
-# These set $msg: command substitution would drop the trailing newlines.
-listing() {
-    local entry
-    msg=$'\n\nClipboard Formats are :\n\n\tFormat Type - [Value]\n\t---------------------\n'
-    for entry in "$@"; do msg+=$'\n\t'"$entry"; done
-    msg+=$'\n'
-}
-put_ok() { printf -v msg '\n\n"%s" File contents were Successfully copied into the Clipboard.\n' "$1"; }
-get_ok() { printf -v msg '\n\nClipboard Contents were Successfully copied into the "%s" File\n' "$1"; }
+expect_output() { check_output "$1" "${2//$'\n'/$'\r\n'}" "$work/out" "$work/err"; }
 
 # A persistent wineserver holds the clipboard between runs. "-p" only starts a
 # server (one already running makes it exit with status 2), so it comes first.
