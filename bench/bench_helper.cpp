@@ -143,7 +143,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "formats") == 0) {
-        const auto backend = CreateSystemBackend();
+        const char* failure = nullptr;
+        const auto backend = CreateSystemBackend(failure);
         return backend && backend->platform().console.InitializeFramework()
                    ? PlaceFormats(backend->platform())
                    : 1;

@@ -5,9 +5,10 @@
 #include "platform/messages.h"
 
 int main(int argc, char** argv) {
-    const auto backend = clipfile::CreateSystemBackend();
+    const char* failure = clipfile::message::kFrameworkFailed;
+    const auto backend = clipfile::CreateSystemBackend(failure);
     if (!backend) {
-        std::fputs(clipfile::message::kFrameworkFailed, stderr);
+        std::fputs(failure, stderr);
         return 1;
     }
     return clipfile::RunClipfile(backend->platform(), argc, argv);

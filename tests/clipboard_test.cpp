@@ -338,7 +338,9 @@ TEST_F(PortableClipboardTest, DefaultLocationFollowsXdgRuntimeDir) {
     ASSERT_TRUE(DefaultClipboardLocation(path, sizeof path));
     EXPECT_EQ(path, "/tmp/clipfile-" + std::to_string(geteuid()));
     setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
-    EXPECT_NE(CreateSystemBackend()->platform().clipboard.RegisterClipboardFormatA(
+    setenv("CLIPFILE_CLIPBOARD", "portable", 1);
+    const char* failure = nullptr;
+    EXPECT_NE(CreateSystemBackend(failure)->platform().clipboard.RegisterClipboardFormatA(
                   "Through The Environment"),
               0u);
     EXPECT_TRUE(std::filesystem::exists(root_ + "/clipfile/formats"));

@@ -10,6 +10,8 @@ shift
 RUN=("$@" "$CLIPFILE")
 WORK=$(mktemp -d)
 export XDG_RUNTIME_DIR="$WORK/run"
+# The portable clipboard, even on a desktop.
+export CLIPFILE_CLIPBOARD=portable
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 cd "$WORK" || exit 1
 trap 'jobs -p | xargs -r kill 2>/dev/null; rm -rf "$WORK"' EXIT

@@ -26,6 +26,8 @@ RUN=("$@" "$CLIPFILE")
 WORK=$(mktemp -d)
 cd "$WORK" || exit 1
 export XDG_RUNTIME_DIR=$WORK/run
+# The portable clipboard, even on a desktop.
+export CLIPFILE_CLIPBOARD=portable
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 CLIP=$XDG_RUNTIME_DIR/clipfile
 cleanup() {

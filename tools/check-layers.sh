@@ -2,7 +2,7 @@
 # Fails when a source file includes a project header from a folder that its
 # own folder may not depend on. Layers point one way:
 #   main -> cli -> transfer -> (bmp, formats) -> platform -> util
-# and back ends (win32, posix) are composed by main from the portable roles,
+# and back ends (win32, posix, x11) are composed by main from the portable roles,
 # bmp, the platform interfaces and util.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +17,7 @@ declare -A may_include=(
     [portable]="bmp platform util"
     [posix]="portable bmp platform util"
     [win32]="bmp platform util"
+    [x11]="posix portable bmp platform util"
 )
 
 violations=0

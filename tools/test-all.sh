@@ -11,7 +11,7 @@ packages=(
     wine64 xvfb xclip imagemagick util-linux clang-format clang-tidy
     binutils-mingw-w64-i686 dpkg-dev file man-db groff-base mandoc
     clang-14 libclang-rt-14-dev inotify-tools lintian
-    gcc-multilib g++-multilib qemu-user
+    gcc-multilib g++-multilib qemu-user pkg-config libxcb1-dev libpng-dev
 )
 tools/install-packages.sh "${packages[@]}" || exit 1
 

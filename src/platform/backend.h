@@ -13,9 +13,10 @@ public:
     virtual Platform& platform() = 0;
 };
 
-// The operating system's own back end: Win32 on Windows, the portable
-// clipboard elsewhere. The build picks the implementation; null when it
-// cannot be created.
-std::unique_ptr<Backend> CreateSystemBackend();
+// The operating system's own back end: Win32 on Windows; elsewhere the X11
+// clipboard or the portable one, as CLIPFILE_CLIPBOARD and DISPLAY choose.
+// The build picks the implementation. Null when it cannot be created, with
+// failure set to the line for standard error.
+std::unique_ptr<Backend> CreateSystemBackend(const char*& failure);
 
 }  // namespace clipfile

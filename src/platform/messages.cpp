@@ -5,6 +5,8 @@
 namespace clipfile::message {
 
 const char kFrameworkFailed[] = "Fatal Error: MFC initialization failed\n";
+const char kUnknownClipboardChoice[] =
+    "clipfile: CLIPFILE_CLIPBOARD must be x11, portable or auto\n";
 
 void InvalidArguments(Platform& platform) {
     Print(platform, "\n\n * Arguments Passed to the application are not Valid. * \n");

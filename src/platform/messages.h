@@ -11,6 +11,8 @@ namespace clipfile::message {
 
 // Printed to standard error, before any platform exists.
 extern const char kFrameworkFailed[];
+// CLIPFILE_CLIPBOARD names no clipboard this build knows.
+extern const char kUnknownClipboardChoice[];
 
 // The command line.
 void InvalidArguments(Platform& platform);

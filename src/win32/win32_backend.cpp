@@ -45,7 +45,7 @@ private:
 
 }  // namespace win32
 
-std::unique_ptr<Backend> CreateSystemBackend() {
+std::unique_ptr<Backend> CreateSystemBackend(const char*& /*failure*/) {
     return std::unique_ptr<Backend>(new (std::nothrow) win32::Win32Backend());
 }
 
