@@ -166,3 +166,110 @@ expect_same_pixels() {
         fail "$name" "pixels that differ: $differing"
     fi
 }
+# expect_same_rgba NAME GOT WANT [COMPARE-OPTIONS...]: the same colours and
+# the same opacity. compare sets aside an alpha channel that only its second
+# picture has, so it runs both ways. ImageMagick reads the fourth byte of a
+# 32-bit BMP as alpha unless all of them are zero.
+expect_same_rgba() {
+    local name=$1 got=$2 want=$3 one other
+    shift 3
+    if [[ ! -s $got ]]; then
+        fail "$name" "$got is missing or empty"
+        return
+    fi
+    one=$(compare -metric AE "$@" "$want" "$got" null: 2>&1)
+    other=$(compare -metric AE "$@" "$got" "$want" null: 2>&1)
+    if [[ $one == 0 && $other == 0 ]]; then
+        pass "$name"
+    else
+        fail "$name" "pixels that differ: $one, compared the other way: $other"
+    fi
+}
+
+# make_bitmap_variants: makes picture.png (13 x 7, 8 bits a channel), alpha.png
+# (the same with an alpha ramp) and from them one BMP file NAME.bmp of each
+# kind in the current folder, checks each has its layout, and lists them in
+# variants: "NAME|header size, bits, compression, height|fuzz|command".
+CONVERT=/usr/bin/convert
+make_bitmap_variants() {
+    local variant name shape fuzz command
+    "$CONVERT" -size 13x7 plasma:fractal -seed 7 -depth 8 picture.png 2>/dev/null ||
+        "$CONVERT" -size 13x7 gradient:red-blue -depth 8 picture.png
+    "$CONVERT" picture.png -alpha set -channel A -fx 'i/w' +channel alpha.png
+    variants=(
+        "mono|40 1 0 7|0|$CONVERT picture.png -colors 2 -type palette BMP3:mono.bmp"
+        "pal4|40 4 0 7|0|$CONVERT picture.png -colors 16 -type palette BMP3:pal4.bmp"
+        "pal8|40 8 0 7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP3:pal8.bmp"
+        "rgb565|124 16 3 7|3%|$CONVERT picture.png -type truecolor -define bmp:subtype=RGB565 BMP:rgb565.bmp"
+        "rgb24|40 24 0 7|0|$CONVERT picture.png -type truecolor BMP3:rgb24.bmp"
+        "v5rgb24|124 24 0 7|0|$CONVERT picture.png -type truecolor BMP:v5rgb24.bmp"
+        "argb32|124 32 3 7|0|$CONVERT alpha.png BMP:argb32.bmp"
+        "core1|12 1 0 7|0|$CONVERT picture.png -colors 2 -type palette BMP2:core1.bmp"
+        "core4|12 4 0 7|0|$CONVERT picture.png -colors 16 -type palette BMP2:core4.bmp"
+        "core8|12 8 0 7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP2:core8.bmp"
+        "core24|12 24 0 7|0|$CONVERT picture.png -type truecolor BMP2:core24.bmp"
+    )
+    for variant in "${variants[@]}"; do
+        IFS='|' read -r name shape fuzz command <<<"$variant"
+        $command
+        if [[ -f $name.bmp && $(bmp_layout "$name.bmp") == "$shape" ]]; then
+            pass "$name: made as $shape"
+        else
+            fail "$name: made $(bmp_layout "$name.bmp"), wanted $shape"
+        fi
+    done
+    # A 108-byte header: the 124-byte one less its last 16 bytes.
+    { head -c $((14 + 108)) v5rgb24.bmp; tail -c +$((14 + 124 + 1)) v5rgb24.bmp; } >v4rgb24.bmp
+    patch32 v4rgb24.bmp 14 108
+    patch32 v4rgb24.bmp 2 "$(stat -c %s v4rgb24.bmp)"
+    patch32 v4rgb24.bmp 10 $((14 + 108))
+    # Top-down: the rows stored the other way round, with a negative height.
+    "$CONVERT" picture.png -flip -type truecolor BMP3:topdown.bmp
+    patch32 topdown.bmp 22 -7
+    variants+=("v4rgb24|108 24 0 7|0|true" "topdown|40 24 0 -7|0|true")
+}
+
+# --- X displays -------------------------------------------------------------------
+
+# start_xvfb FIRST LAST [DEPTH]: starts Xvfb (no TCP, a screen DEPTH bits deep,
+# 24 by default) on the first free display number from FIRST to LAST and
+# exports DISPLAY. The lock file names the server that won a number, which
+# tells a number lost to another test starting at the same time. Sets
+# xvfb_pid; status 1 when no number could be had.
+start_xvfb() {
+    local n i
+    for ((n = $1; n <= $2; n++)); do
+        [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+        Xvfb ":$n" -screen 0 "640x480x${3:-24}" -nolisten tcp </dev/null >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for ((i = 0; i < 100; i++)); do
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            if [[ -S /tmp/.X11-unix/X$n && $(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null) == "$xvfb_pid" ]]; then
+                export DISPLAY=:$n
+                return 0
+            fi
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    done
+    xvfb_pid=
+    return 1
+}
+
+# x11_servers: the PIDs of this user's clipfile selection servers on
+# $DISPLAY, which are session leaders named clipfile with that DISPLAY in
+# their environment.
+x11_servers() {
+    local stat pid name fields
+    for stat in /proc/[0-9]*/stat; do
+        pid=${stat#/proc/}
+        pid=${pid%/stat}
+        { read -r name <"/proc/$pid/comm" && [[ $name == clipfile ]] && read -r fields <"$stat"; } 2>/dev/null ||
+            continue
+        # After the name: state, parent, group, session.
+        read -r _ _ _ fields _ <<<"${fields##*) }"
+        [[ $fields == "$pid" ]] || continue
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "DISPLAY=$DISPLAY" && echo "$pid"
+    done
+}

@@ -151,41 +151,7 @@ if [ -n "$saved_asan" ]; then export ASAN_OPTIONS=$saved_asan; else unset ASAN_O
 
 # --- bitmaps: ImageMagick makes every BMP variant; each goes in as a bitmap and
 # comes back as a 32-bit BMP of the same picture.
-CONVERT=/usr/bin/convert
-"$CONVERT" -size 13x7 plasma:fractal -seed 7 picture.png 2>/dev/null || "$CONVERT" -size 13x7 gradient:red-blue picture.png
-"$CONVERT" picture.png -alpha set -channel A -fx 'i/w' +channel alpha.png
-# name | expected header size, bits, compression, height | fuzz | command
-variants=(
-    "mono|40 1 0 7|0|$CONVERT picture.png -colors 2 -type palette BMP3:mono.bmp"
-    "pal4|40 4 0 7|0|$CONVERT picture.png -colors 16 -type palette BMP3:pal4.bmp"
-    "pal8|40 8 0 7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP3:pal8.bmp"
-    "rgb565|124 16 3 7|3%|$CONVERT picture.png -define bmp:subtype=RGB565 BMP:rgb565.bmp"
-    "rgb24|40 24 0 7|0|$CONVERT picture.png -type truecolor BMP3:rgb24.bmp"
-    "v5rgb24|124 24 0 7|0|$CONVERT picture.png -type truecolor BMP:v5rgb24.bmp"
-    "argb32|124 32 3 7|0|$CONVERT alpha.png BMP:argb32.bmp"
-    "core1|12 1 0 7|0|$CONVERT picture.png -colors 2 -type palette BMP2:core1.bmp"
-    "core4|12 4 0 7|0|$CONVERT picture.png -colors 16 -type palette BMP2:core4.bmp"
-    "core8|12 8 0 7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP2:core8.bmp"
-    "core24|12 24 0 7|0|$CONVERT picture.png -type truecolor BMP2:core24.bmp"
-)
-for variant in "${variants[@]}"; do
-    IFS='|' read -r name shape fuzz command <<<"$variant"
-    $command
-    if [ -f "$name.bmp" ] && [ "$(bmp_layout "$name.bmp")" = "$shape" ]; then
-        pass "$name: made as $shape"
-    else
-        fail "$name: made $(bmp_layout "$name.bmp"), wanted $shape"
-    fi
-done
-# A 108-byte header: the 124-byte one less its last 16 bytes.
-{ head -c $((14 + 108)) v5rgb24.bmp; tail -c +$((14 + 124 + 1)) v5rgb24.bmp; } >v4rgb24.bmp
-patch32 v4rgb24.bmp 14 108
-patch32 v4rgb24.bmp 2 "$(stat -c %s v4rgb24.bmp)"
-patch32 v4rgb24.bmp 10 $((14 + 108))
-# Top-down: the rows stored the other way round, with a negative height.
-"$CONVERT" picture.png -flip -type truecolor BMP3:topdown.bmp
-patch32 topdown.bmp 22 -7
-variants+=("v4rgb24|108 24 0 7|0|true" "topdown|40 24 0 -7|0|true")
+make_bitmap_variants
 
 listing 'CF_BITMAP - [2]' 'CF_DIB - [8]' 'CF_DIBV5 - [17]'
 bitmap_listing=$msg
