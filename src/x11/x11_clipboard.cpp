@@ -13,7 +13,8 @@ namespace clipfile {
 
 namespace {
 
-constexpr auto kConnectTimeout = std::chrono::seconds(2);
+// Short of the two seconds in which a command fails on a display it cannot reach.
+constexpr auto kConnectTimeout = std::chrono::milliseconds(1500);
 
 int CopyName(const std::string& name, char* buffer, int bufferSize) {
     if (buffer == nullptr || bufferSize <= 0) {
