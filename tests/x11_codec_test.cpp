@@ -7,13 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "bmp/bmp_image.h"
+#include "bmp/bmp_layout.h"
+#include "cli/dispatch.h"
+#include "fake_platform.h"
+#include "portable/portable_graphics.h"
+#include "util/byte_order.h"
 #include "util/utf_text.h"
 #include "x11/png_image.h"
 
 namespace clipfile {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using testing::BmpFile;
+using testing::Bytes;
 
 Bytes Of(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -455,6 +462,101 @@ TEST(EncodePng, DecodesToTheSameBitmapRgbWithoutAlphaRgbaWithIt) {
         }
         EXPECT_EQ(PixelsOf(*back), expected);
     }
+}
+
+// A BMP file of the shared test layout with its colour table filled too.
+Bytes PaintedBmp(std::int32_t width, std::int32_t height, std::uint16_t bits,
+                 std::uint32_t clrUsed) {
+    Bytes file = BmpFile(width, height, bits, clrUsed);
+    const std::uint32_t offBits = ReadLe32(&file[10]);
+    for (std::size_t i = 54; i < offBits; ++i) file[i] = static_cast<std::uint8_t>(i * 7);
+    return file;
+}
+
+Bytes FileBytes(const BmpFileImage& image) {
+    return {image.bytes.get(), image.bytes.get() + image.size};
+}
+
+// The bytes GETDATA CF_BITMAP writes for the bitmap PUTDATA CF_BITMAP made
+// of the file, both on the portable screen.
+Bytes ExportedThroughTheScreen(const Bytes& file) {
+    testing::FakePlatform fake;
+    PortableGraphics screen;
+    Platform platform{fake, fake, fake, screen, fake};
+    fake.files["in.bmp"].bytes = file;
+    DispatchCommand(platform, "PUTDATA", "CF_BITMAP", "in.bmp");
+    DispatchCommand(platform, "GETDATA", "CF_BITMAP", "out.bmp");
+    return fake.files["out.bmp"].bytes;
+}
+
+TEST(BmpFile, DecodesAsTheImportAndEncodesAsTheExport) {
+    struct Case {
+        std::int32_t width, height;
+        std::uint16_t bits;
+        std::uint32_t clrUsed;
+    };
+    const std::vector<Case> cases = {
+        {13, 5, 1, 0},  {13, 5, 4, 0},  {13, 5, 8, 0},  {13, 5, 8, 20}, {13, 5, 16, 0},
+        {13, 5, 24, 0}, {13, 5, 32, 0}, {7, -3, 24, 0}, {1, 1, 32, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << "x" << c.bits);
+        const Bytes file = PaintedBmp(c.width, c.height, c.bits, c.clrUsed);
+        const auto bitmap = DecodeBmpFile(file);
+        ASSERT_TRUE(bitmap);
+        const auto encoded = EncodeBmpFile(*bitmap);
+        ASSERT_TRUE(encoded);
+        const Bytes exported = ExportedThroughTheScreen(file);
+        ASSERT_FALSE(exported.empty());
+        EXPECT_EQ(FileBytes(*encoded), exported);
+    }
+}
+
+TEST(DecodeBmpFile, RefusesFilesWhosePartsDisagree) {
+    const Bytes good = PaintedBmp(5, 3, 24, 0);  // pixels at 54, 48 bytes
+    ASSERT_TRUE(DecodeBmpFile(good));
+    Bytes masks = PaintedBmp(5, 3, 16, 0);  // 40-byte header, masks, pixels at 66
+    WriteLe32(&masks[30], kBiBitfields);
+    masks.insert(masks.begin() + 54, {0x00, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0});
+    WriteLe32(&masks[10], 66);
+    WriteLe32(&masks[2], static_cast<std::uint32_t>(masks.size()));
+    ASSERT_TRUE(DecodeBmpFile(masks));
+    struct Case {
+        const char* name;
+        Bytes file;
+        bool decodes;
+    };
+    const auto with = [](Bytes file, std::size_t at, std::uint32_t value) {
+        WriteLe32(&file[at], value);
+        return file;
+    };
+    Bytes gap = good;  // 8 bytes between header and pixels, as bfOffBits says
+    gap.insert(gap.begin() + 54, 8, 0xEE);
+    Bytes core = good;
+    WriteLe32(&core[14], kCoreHeaderSize);
+    const std::vector<Case> cases = {
+        {"pixels after a gap", with(gap, 10, 62), true},
+        {"pixels inside the header", with(good, 10, 50), false},
+        {"pixels at the masks", with(masks, 10, 54), false},
+        {"no room for the rows", with(good, 10, 58), false},
+        {"pixels past the end", with(good, 10, 200), false},
+        {"offset below the file header", with(good, 10, 3), false},
+        {"8-bit pixels inside the colour table", with(PaintedBmp(4, 2, 8, 0), 10, 54 + 64), false},
+        {"signature", with(good, 0, 0x4D43), false},
+        {"last byte missing", Bytes(good.begin(), good.end() - 1), false},
+        {"file header only", Bytes(good.begin(), good.begin() + 14), false},
+        {"13 bytes", Bytes(good.begin(), good.begin() + 13), false},
+        {"core header", core, false},
+        {"RLE8", with(PaintedBmp(4, 2, 8, 0), 30, 1), false},
+        {"zero width", with(good, 18, 0), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bitmap = DecodeBmpFile(c.file);
+        EXPECT_EQ(bitmap.has_value(), c.decodes);
+    }
+    // The gap is skipped: the same pixels as without it.
+    EXPECT_EQ(PixelsOf(*DecodeBmpFile(with(gap, 10, 62))), PixelsOf(*DecodeBmpFile(good)));
 }
 
 }  // namespace
