@@ -559,5 +559,26 @@ TEST(DecodeBmpFile, RefusesFilesWhosePartsDisagree) {
     EXPECT_EQ(PixelsOf(*DecodeBmpFile(with(gap, 10, 62))), PixelsOf(*DecodeBmpFile(good)));
 }
 
+// A PNG with alpha, exported as a BMP file and imported from it, gives the
+// same PNG pixels; the 32-bit BMP keeps its fourth byte on the way.
+TEST(BmpFile, AlphaSurvivesPngToBmpAndBack) {
+    TestPng t;
+    const Bytes pixels = MakeImage({"rgba", 13, 7, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false}, t);
+    const auto fromPng = DecodePng(EncodeTestPng(t));
+    ASSERT_TRUE(fromPng);
+    const auto bmp = EncodeBmpFile(*fromPng);
+    ASSERT_TRUE(bmp);
+    const Bytes file = FileBytes(*bmp);
+    EXPECT_EQ(Bytes(file.begin() + 54, file.end()), pixels);
+    EXPECT_EQ(ExportedThroughTheScreen(file), file);
+    const auto imported = DecodeBmpFile(file);
+    ASSERT_TRUE(imported);
+    const auto png = EncodePng(*imported);
+    ASSERT_TRUE(png);
+    const auto back = DecodePng({png->bytes.get(), png->size});
+    ASSERT_TRUE(back);
+    EXPECT_EQ(PixelsOf(*back), pixels);
+}
+
 }  // namespace
 }  // namespace clipfile
