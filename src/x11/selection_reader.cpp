@@ -89,8 +89,8 @@ using PropertyReply = XcbPtr<xcb_get_property_reply_t>;
 
 PropertyReply TakeProperty(Connection& conn, Clock::time_point deadline) {
     return conn.Wait<xcb_get_property_reply_t>(
-        xcb_get_property(conn.get(), 1, conn.window(), conn.atoms().property, XCB_GET_PROPERTY_TYPE_ANY,
-                         0, kWholeProperty),
+        xcb_get_property(conn.get(), 1, conn.window(), conn.atoms().property,
+                         XCB_GET_PROPERTY_TYPE_ANY, 0, kWholeProperty),
         deadline);
 }
 
@@ -192,7 +192,8 @@ bool ConvertSelection(Connection& conn, GlobalMemory& memory, xcb_atom_t target,
         }
     } else {
         const auto length = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
-        if (!filling.Resize(length) || !filling.Append(xcb_get_property_value(reply.get()), length)) {
+        if (!filling.Resize(length) ||
+            !filling.Append(xcb_get_property_value(reply.get()), length)) {
             return false;
         }
     }
@@ -218,7 +219,8 @@ std::vector<OfferedTarget> ReadOfferedTargets(Connection& conn, GlobalMemory& me
         for (std::size_t at = 0; bytes != nullptr && at + 4 <= targets.size; at += 4) {
             xcb_atom_t atom = XCB_ATOM_NONE;
             std::memcpy(&atom, bytes + at, sizeof atom);
-            if (atom != XCB_ATOM_NONE && std::find(atoms.begin(), atoms.end(), atom) == atoms.end()) {
+            if (atom != XCB_ATOM_NONE &&
+                std::find(atoms.begin(), atoms.end(), atom) == atoms.end()) {
                 atoms.push_back(atom);
             }
         }
@@ -235,8 +237,9 @@ std::vector<OfferedTarget> ReadOfferedTargets(Connection& conn, GlobalMemory& me
         const auto name = conn.Wait<xcb_get_atom_name_reply_t>(cookies[i], deadline);
         if (name) {
             offered.push_back(OfferedTarget{
-                atoms[i], std::string(xcb_get_atom_name_name(name.get()),
-                                      static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())))});
+                atoms[i],
+                std::string(xcb_get_atom_name_name(name.get()),
+                            static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())))});
         }
     }
     return offered;

@@ -30,17 +30,15 @@ bool DetachFromCommand(int readyFd) {
     // Out of the way first: with a standard stream closed, the pipe may be 0.
     const int pipeFd = fcntl(readyFd, F_DUPFD_CLOEXEC, kReadyFd + 1);
     const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (pipeFd < 0 || null < 0 || dup2(null, STDIN_FILENO) < 0 ||
-        dup2(null, STDOUT_FILENO) < 0 || dup2(null, STDERR_FILENO) < 0 ||
-        dup2(pipeFd, kReadyFd) < 0) {
+    if (pipeFd < 0 || null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0 ||
+        dup2(null, STDERR_FILENO) < 0 || dup2(pipeFd, kReadyFd) < 0) {
         return false;
     }
     if (syscall(SYS_close_range, kReadyFd + 1, ~0U, 0) != 0) {
         rlimit limit{};
-        const rlim_t last =
-            getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
-                ? limit.rlim_cur
-                : 65536;
+        const rlim_t last = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                                ? limit.rlim_cur
+                                : 65536;
         for (rlim_t fd = kReadyFd + 1; fd < last; ++fd) {
             close(static_cast<int>(fd));
         }

@@ -111,8 +111,8 @@ bool X11Clipboard::SetClipboardData(FormatId id, DataHandle data) {
         memory_.GlobalUnlock(AsMemory(data));
     }
     // Setting a format again replaces what it held.
-    const auto same = std::find_if(placed_.begin(), placed_.end(),
-                                   [&](const Placed& p) { return p.id == id; });
+    const auto same =
+        std::find_if(placed_.begin(), placed_.end(), [&](const Placed& p) { return p.id == id; });
     if (same != placed_.end()) {
         std::swap(*same, placed_.back());
         const Placed old = placed_.back();

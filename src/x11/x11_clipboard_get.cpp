@@ -17,8 +17,9 @@ DataHandle X11Clipboard::GetText(bool unicode) {
     for (const char* name : x11::kTextTargets) {
         const Offered* target = FindOffered(name);
         x11::Converted utf8;
-        if (target == nullptr || !x11::ConvertSelection(conn_, memory_, target->atom,
-                                                        unicode ? 0 : 1, kConversionTimeout, utf8)) {
+        if (target == nullptr ||
+            !x11::ConvertSelection(conn_, memory_, target->atom, unicode ? 0 : 1,
+                                   kConversionTimeout, utf8)) {
             continue;
         }
         if (!unicode) {
@@ -58,7 +59,7 @@ std::optional<DeviceBitmap> X11Clipboard::GetImage() {
         if (bytes != nullptr) {
             const std::span<const std::uint8_t> image(bytes, file.size);
             bitmap = x11::RankIn(x11::kImageTargets, name) == 0 ? DecodePng(image)
-                                                                 : DecodeBmpFile(image);
+                                                                : DecodeBmpFile(image);
             memory_.GlobalUnlock(file.block);
         }
         memory_.GlobalFree(file.block);

@@ -20,10 +20,11 @@ struct StandardName {
     const char* name;
 };
 constexpr StandardName kStandardNames[] = {
-    {CF_SYLK, "CF_SYLK"},       {CF_DIF, "CF_DIF"},     {CF_TIFF, "CF_TIFF"},
-    {CF_PENDATA, "CF_PENDATA"}, {CF_RIFF, "CF_RIFF"},   {CF_WAVE, "CF_WAVE"},
-    {CF_HDROP, "CF_HDROP"},     {CF_LOCALE, "CF_LOCALE"}, {CF_DSPTEXT, "CF_DSPTEXT"},
-    {CF_OWNERDISPLAY, "CF_OWNERDISPLAY"},
+    {CF_SYLK, "CF_SYLK"},       {CF_DIF, "CF_DIF"},
+    {CF_TIFF, "CF_TIFF"},       {CF_PENDATA, "CF_PENDATA"},
+    {CF_RIFF, "CF_RIFF"},       {CF_WAVE, "CF_WAVE"},
+    {CF_HDROP, "CF_HDROP"},     {CF_LOCALE, "CF_LOCALE"},
+    {CF_DSPTEXT, "CF_DSPTEXT"}, {CF_OWNERDISPLAY, "CF_OWNERDISPLAY"},
 };
 
 // What the server is handed: the targets, and the conversions they point
@@ -40,8 +41,8 @@ struct Publication {
         hasText = true;
         for (const char* name : x11::kTextTargets) {
             // TEXT lets the owner choose the type; it is UTF-8 here.
-            targets.push_back(x11::ServedTarget{
-                name, std::strcmp(name, "TEXT") == 0 ? "UTF8_STRING" : "", utf8});
+            targets.push_back(
+                x11::ServedTarget{name, std::strcmp(name, "TEXT") == 0 ? "UTF8_STRING" : "", utf8});
         }
     }
     void Add(const char* name, std::span<const std::uint8_t> bytes) {
@@ -57,10 +58,9 @@ struct Publication {
 std::span<const std::uint8_t> WithoutTrailingZeros(std::span<const std::uint8_t> text,
                                                    std::size_t unit) {
     std::size_t size = text.size() / unit * unit;
-    while (size >= unit &&
-           std::all_of(text.begin() + static_cast<std::ptrdiff_t>(size - unit),
-                       text.begin() + static_cast<std::ptrdiff_t>(size),
-                       [](std::uint8_t b) { return b == 0; })) {
+    while (size >= unit && std::all_of(text.begin() + static_cast<std::ptrdiff_t>(size - unit),
+                                       text.begin() + static_cast<std::ptrdiff_t>(size),
+                                       [](std::uint8_t b) { return b == 0; })) {
         size -= unit;
     }
     return text.first(size);
@@ -140,7 +140,8 @@ bool X11Clipboard::Publish() {
         if (name.empty() && placed.id >= portable::kFirstRegisteredFormat) {
             char buffer[portable::kMaxFormatName + 1] = {};
             const UniqueFd dirFd = portable::OpenLocation(location_);
-            if (dirFd && portable::GetFormatName(dirFd.get(), placed.id, buffer, sizeof buffer) > 0) {
+            if (dirFd &&
+                portable::GetFormatName(dirFd.get(), placed.id, buffer, sizeof buffer) > 0) {
                 name = buffer;
             }
         }

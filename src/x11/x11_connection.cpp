@@ -4,21 +4,21 @@
 #include <pthread.h>
 #include <xcb/xcbext.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
-#include <algorithm>
 #include <utility>
 
 namespace clipfile::x11 {
 
 namespace {
 
-constexpr const char* kAtomNames[] = {"CLIPBOARD", "TARGETS",          "TIMESTAMP",
-                                      "INCR",      "CLIPFILE_SELECTION", "_NET_WM_PID"};
+constexpr const char* kAtomNames[] = {"CLIPBOARD",          "TARGETS",    "TIMESTAMP", "INCR",
+                                      "CLIPFILE_SELECTION", "_NET_WM_PID"};
 constexpr std::size_t kAtomCount = sizeof kAtomNames / sizeof kAtomNames[0];
 
 // What the connecting thread and the waiting one share. A connection nobody
@@ -119,8 +119,7 @@ void FreeDeleter::operator()(void* p) const noexcept { std::free(p); }
 
 Connection::Connection(Connection&& other) noexcept
     : conn_(std::exchange(other.conn_, nullptr)),
-      window_(std::exchange(other.window_, XCB_WINDOW_NONE)),
-      atoms_(other.atoms_) {}
+      window_(std::exchange(other.window_, XCB_WINDOW_NONE)), atoms_(other.atoms_) {}
 
 Connection& Connection::operator=(Connection&& other) noexcept {
     if (this != &other) {

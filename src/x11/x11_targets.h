@@ -9,8 +9,8 @@ namespace clipfile::x11 {
 // The selection targets that carry text, in the order a reader prefers them,
 // and the ones that carry images; the owner of text or an image serves all
 // of its kind.
-inline constexpr const char* kTextTargets[] = {"UTF8_STRING", "text/plain;charset=utf-8",
-                                               "STRING", "TEXT", "text/plain"};
+inline constexpr const char* kTextTargets[] = {"UTF8_STRING", "text/plain;charset=utf-8", "STRING",
+                                               "TEXT", "text/plain"};
 inline constexpr const char* kImageTargets[] = {"image/png", "image/bmp", "image/x-bmp",
                                                 "image/x-MS-bmp"};
 inline constexpr std::size_t kServedImageTargets = 2;  // image/png and image/bmp
