@@ -146,7 +146,8 @@ bool ReadIncrementally(Connection& conn, const xcb_get_property_reply_t& start,
         std::memcpy(&announced, xcb_get_property_value(&start), sizeof announced);
         hint = announced == 0 ? hint : announced;
     }
-    if (!filling.Resize(hint)) {
+    // A size no memory can hold is no reason to give up before the data comes.
+    if (!filling.Resize(hint) && !filling.Resize(kFirstIncrementalCapacity)) {
         return false;
     }
     for (;;) {

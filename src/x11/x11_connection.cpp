@@ -5,6 +5,7 @@
 #include <xcb/xcbext.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -107,7 +108,7 @@ bool WaitReadable(xcb_connection_t* conn, Clock::time_point deadline) {
         if (ready > 0) {
             return true;
         }
-        if (ready == 0) {
+        if (ready == 0 || errno != EINTR) {
             return false;
         }
     }
