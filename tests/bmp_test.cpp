@@ -500,7 +500,7 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
     };
     const Case cases[] = {
         {"24-bit", 40, 24, kBiRgb, {}, {0, 1, 2, -1}},
-        {"32-bit, fourth byte unused", 40, 32, kBiRgb, {}, {0, 1, 2, -1}},
+        {"32-bit, fourth byte kept", 40, 32, kBiRgb, {}, {0, 1, 2, 3}},
         {"32-bit with alpha",
          56,
          32,

@@ -671,7 +671,7 @@ TEST_F(PortableClipboardTest, LargeBlocksStartOnAPageBoundaryAndSmallOnesStayPac
         LE(40, 4) + LE(128, 4) + LE(130, 4) + LE(1, 2) + LE(32, 2) + std::string(24, '\0');
     std::string pixels = Pattern(std::size_t{128} * 130 * 4);
     for (std::size_t i = 3; i < pixels.size(); i += 4)
-        pixels[i] = '\0';  // the screen keeps the fourth byte 0
+        pixels[i] = '\0';  // as a file without alpha has it
     {
         PortableBackend p(location_);
         const DcHandle screen = p.graphics.GetScreenDC();

@@ -149,7 +149,11 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
     } else if (depth == 16) {
         masks = {Channel::Of(0x7C00), Channel::Of(0x03E0), Channel::Of(0x001F), {}};
     } else {
-        masks = {Channel::Of(0xFF0000), Channel::Of(0x00FF00), Channel::Of(0x0000FF), {}};
+        // The fourth byte of a 32-bit pixel passes through: the bitmap export
+        // writes alpha there, and so do other programs; a file without alpha
+        // has it 0 and keeps it so.
+        masks = {Channel::Of(0xFF0000), Channel::Of(0x00FF00), Channel::Of(0x0000FF),
+                 Channel::Of(depth == 32 ? 0xFF000000 : 0)};
     }
 
     std::span<const std::uint8_t> palette;

@@ -26,7 +26,9 @@ std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_
 // Converts a device-independent bitmap (info block and pixel bytes) to a
 // device bitmap. Uncompressed 1, 4, 8, 16, 24 and 32-bit images with 40, 52,
 // 56, 108 or 124-byte headers, bottom-up or top-down; none for anything else
-// or when the bytes do not hold what the header describes.
+// or when the bytes do not hold what the header describes. The fourth byte is
+// the alpha that bit fields declare, a 32-bit BI_RGB pixel's own fourth byte,
+// and 0 for the other depths.
 std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
                                       std::span<const std::uint8_t> bits);
 

@@ -22,8 +22,8 @@ std::unique_ptr<Backend> CreateSystemBackend(const char*& failure) {
         location[0] = '\0';
     }
     if (choice == ClipboardChoice::X11) {
-        return std::unique_ptr<Backend>(new (std::nothrow)
-                                            X11Backend(location, display != nullptr ? display : ""));
+        return std::unique_ptr<Backend>(
+            new (std::nothrow) X11Backend(location, display != nullptr ? display : ""));
     }
     return std::unique_ptr<Backend>(new (std::nothrow) PortableBackend(location));
 }

@@ -1,10 +1,15 @@
 #pragma once
 
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/clipboard.h"
 #include "platform/global_memory.h"
 #include "portable/portable_graphics.h"
+#include "x11/x11_connection.h"
 
 namespace clipfile {
 
@@ -17,6 +22,9 @@ namespace clipfile {
 // that owns the selection.
 class X11Clipboard final : public Clipboard {
 public:
+    // Each wait for the owner: its answer, or the next chunk of a large one.
+    static constexpr auto kConversionTimeout = std::chrono::seconds(2);
+
     X11Clipboard(std::string_view location, const char* display, GlobalMemory& memory,
                  PortableGraphics& graphics);
     X11Clipboard(const X11Clipboard&) = delete;
@@ -34,7 +42,46 @@ public:
     FormatId RegisterClipboardFormatA(const char* name) override;
 
 private:
-    // Left to the implementation.
+    // What SetClipboardData took: a memory block, or a bitmap for CF_BITMAP.
+    struct Placed {
+        FormatId id = 0;
+        DataHandle data = DataHandle::None;
+    };
+    // A target of the owner, or a name this process registered.
+    struct Offered {
+        FormatId id = 0;
+        xcb_atom_t atom = XCB_ATOM_NONE;
+        std::string name;
+    };
+
+    bool Connect();
+    const std::vector<FormatId>& Listing();
+    void ReadListing();
+    const Offered* FindOffered(std::string_view name) const;
+    DataHandle GetText(bool unicode);
+    std::optional<DeviceBitmap> GetImage();
+    DataHandle KeepHandedOut(MemoryHandle block);
+    bool Publish();
+    void ReleasePlaced();
+
+    char location_[4096] = {};
+    std::string display_;
+    GlobalMemory& memory_;
+    PortableGraphics& graphics_;
+    x11::Connection conn_;
+    bool unreachable_ = false;
+    bool open_ = false;
+    bool emptied_ = false;
+    // The owner's formats, read once per opening.
+    bool listed_ = false;
+    std::vector<FormatId> listing_;
+    std::vector<Offered> offered_;
+    // Handed out by GetClipboardData, freed at CloseClipboard.
+    std::vector<MemoryHandle> handedOut_;
+    std::vector<BitmapHandle> handedOutBitmaps_;
+    std::vector<Placed> placed_;
+    // Names as this process registered them: a target keeps the caller's spelling.
+    std::vector<Offered> registered_;
 };
 
 }  // namespace clipfile
