@@ -257,19 +257,30 @@ start_xvfb() {
     return 1
 }
 
+# running PID: the process has not ended. An ended one stays a zombie until
+# its parent, here whatever adopted it, collects it.
+running() {
+    local fields
+    read -r fields 2>/dev/null <"/proc/$1/stat" || return 1
+    fields=${fields##*) }
+    [[ ${fields%% *} != Z ]]
+}
+
 # x11_servers: the PIDs of this user's clipfile selection servers on
-# $DISPLAY, which are session leaders named clipfile with that DISPLAY in
-# their environment.
+# $DISPLAY: running processes named clipfile in a session other than this
+# script's, with that DISPLAY in their environment.
 x11_servers() {
-    local stat pid name fields
+    local stat pid name fields state own_session
+    read -r fields <"/proc/$$/stat"
+    read -r _ _ _ own_session _ <<<"${fields##*) }"
     for stat in /proc/[0-9]*/stat; do
         pid=${stat#/proc/}
         pid=${pid%/stat}
         { read -r name <"/proc/$pid/comm" && [[ $name == clipfile ]] && read -r fields <"$stat"; } 2>/dev/null ||
             continue
         # After the name: state, parent, group, session.
-        read -r _ _ _ fields _ <<<"${fields##*) }"
-        [[ $fields == "$pid" ]] || continue
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "DISPLAY=$DISPLAY" && echo "$pid"
+        read -r state _ _ fields _ <<<"${fields##*) }"
+        [[ $state != Z && $fields != "$own_session" ]] || continue
+        tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "DISPLAY=$DISPLAY" && echo "$pid"
     done
 }
