@@ -576,8 +576,71 @@ low_depth_tests() {
         "$files/bmp/reserved.bmp"
 }
 
+# The Linux build on the same display: its X11 clipboard and Wine's meet in
+# the X selection. CLIPFILE_LINUX names it (tests/CMakeLists.txt passes the
+# host preset's); empty, these tests are not run.
+linux_clip() {
+    (cd "$files" && CLIPFILE_CLIPBOARD=x11 XDG_RUNTIME_DIR=$work/run timeout -k 5 30 "$linux" "$@") \
+        </dev/null >"$work/out" 2>"$work/err"
+    status=$?
+}
+cross_tests() {
+    linux=${CLIPFILE_LINUX-}
+    if [[ -z $linux ]]; then
+        echo "# CLIPFILE_LINUX is empty: the Linux build is not tried against this one"
+        return
+    fi
+    if [[ ! -x $linux ]]; then
+        fail "the Linux build is at $linux" "build the host preset first, or set CLIPFILE_LINUX_TOOL"
+        return
+    fi
+    if [[ -z ${DISPLAY-} ]] || ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        fail "the Linux build against this one" "no X display"
+        return
+    fi
+    mkdir -p -m 700 "$work/run"
+    printf 'Text from Windows\nline two' >"$files/cross.txt"
+    printf 'Text from Windows\nline two\0' >"$files/cross.want"
+    printf 'terminated\0' >"$files/crossz.txt"
+    local file want i pid
+    # Windows text reaches Linux with one zero byte, whether the file had it or not.
+    # file placed | what the Linux build's GETDATA CF_TEXT writes
+    while IFS='|' read -r file want; do
+        clip PUTDATA CF_TEXT "$file"
+        put_ok "$file"
+        expect_output "PUTDATA CF_TEXT $file for the Linux build" "$msg"
+        # Wine takes the X selection when it comes round to it.
+        for ((i = 0; i < 50; i++)); do
+            rm -f "$files/linux.out"
+            linux_clip GETDATA CF_TEXT linux.out
+            cmp -s "$files/linux.out" "$files/$want" && break
+            sleep 0.1
+        done
+        get_ok linux.out
+        check_output "the Linux build's GETDATA CF_TEXT of $file" "$msg" "$work/out" "$work/err"
+        expect_file "the Linux build reads $file as Windows placed it" "$files/linux.out" "$files/$want"
+    done <<'EOF_CROSS'
+cross.txt|cross.want
+crossz.txt|crossz.txt
+EOF_CROSS
+    [[ -n $have_magick ]] || return
+    convert -seed 5 -size 9x6 plasma: -type truecolor "BMP3:$files/bmp/linux.bmp"
+    linux_clip PUTDATA CF_BITMAP bmp/linux.bmp
+    put_ok bmp/linux.bmp
+    check_output "the Linux build's PUTDATA CF_BITMAP" "$msg" "$work/out" "$work/err"
+    await_listing 'CF_BITMAP|CF_DIB'
+    clip GETDATA CF_BITMAP bmp/from_linux.bmp
+    get_ok bmp/from_linux.bmp
+    expect_output "GETDATA CF_BITMAP of the Linux build's bitmap" "$msg"
+    expect_bmp "the Linux build's bitmap comes as a 32-bit BMP" "$files/bmp/from_linux.bmp" 9 6 32
+    expect_same_pixels "the Linux build's bitmap comes with the same colours" "$files/bmp/from_linux.bmp" \
+        "$files/bmp/linux.bmp"
+    for pid in $(x11_servers); do kill "$pid"; done
+}
+
 started=$SECONDS
 x_tests
+cross_tests
 low_depth_tests
 echo "# X clipboard tests took $((SECONDS - started)) s"
 
