@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# Remakes the seed corpora: BMP files of every kind the tests make, and
-# portable clipboard files written by the tool itself.
+# Remakes the seed corpora: BMP files of every kind the tests make, PNG files
+# of each colour type, and portable clipboard files written by the tool itself.
 # Usage: fuzz/make_seeds.sh path/to/clipfile   (Linux build; needs ImageMagick)
 set -euo pipefail
 clipfile=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 bmp=$here/corpus/bmp_import
 store=$here/corpus/portable_store
+png=$here/corpus/png_decode
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$bmp" "$store"
+mkdir -p "$bmp" "$store" "$png"
 cd "$work"
 
 convert=/usr/bin/convert
@@ -36,6 +37,15 @@ printf '\x0c' | dd of="$bmp/core.bmp" bs=1 seek=14 conv=notrunc status=none
 "$convert" picture.png -colors 16 -type palette BMP2:"$bmp/core4.bmp"
 "$convert" wide.png -colors 200 -type palette -compress none BMP2:"$bmp/core8.bmp"
 "$convert" picture.png -type truecolor BMP2:"$bmp/core24.bmp"
+
+# PNG seeds: gray at 1 bit, a palette with transparency, 16-bit RGB, gray with
+# alpha, interlaced RGBA and 16-bit RGBA.
+"$convert" picture.png -colorspace gray -define png:bit-depth=1 -define png:color-type=0 PNG:"$png/gray1.png"
+"$convert" alpha.png PNG8:"$png/palette_trns.png"
+"$convert" picture.png -depth 16 PNG48:"$png/rgb16.png"
+"$convert" alpha.png -colorspace gray -depth 8 -define png:color-type=4 PNG:"$png/gray_alpha.png"
+"$convert" alpha.png -interlace PNG PNG32:"$png/rgba_interlaced.png"
+"$convert" alpha.png -depth 16 PNG64:"$png/rgba16.png"
 
 # Store seeds: flags byte, formats length (u16), formats file, contents file.
 le16() { printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))"; }

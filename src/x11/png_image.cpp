@@ -68,6 +68,10 @@ bool ReadHeader(ReadState& s) {
     // libpng's default refuses widths and heights past a million; the size
     // a device bitmap holds is the limit instead.
     png_set_user_limits(s.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    // Only the pixels matter: every chunk but IHDR, PLTE, tRNS, IDAT and IEND
+    // is skipped unread, so that a text chunk that claims gigabytes takes no
+    // memory for them.
+    png_set_keep_unknown_chunks(s.png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_set_read_fn(s.png, &s.source, ReadFromSource);
     png_read_info(s.png, s.info);
     s.width = png_get_image_width(s.png, s.info);
