@@ -113,14 +113,13 @@ bool X11Clipboard::SetClipboardData(FormatId id, DataHandle data) {
     // Setting a format again replaces what it held.
     const auto same =
         std::find_if(placed_.begin(), placed_.end(), [&](const Placed& p) { return p.id == id; });
-    if (same != placed_.end()) {
-        std::swap(*same, placed_.back());
-        const Placed old = placed_.back();
-        placed_.pop_back();
-        old.id == CF_BITMAP ? graphics_.DeleteObject(AsBitmap(old.data))
-                            : memory_.GlobalFree(AsMemory(old.data));
+    if (same == placed_.end()) {
+        placed_.push_back(Placed{id, data});
+    } else {
+        id == CF_BITMAP ? graphics_.DeleteObject(AsBitmap(same->data))
+                        : memory_.GlobalFree(AsMemory(same->data));
+        same->data = data;
     }
-    placed_.push_back(Placed{id, data});
     emptied_ = true;
     return true;
 }
