@@ -126,6 +126,9 @@ bool X11Clipboard::SetClipboardData(FormatId id, DataHandle data) {
 
 void X11Clipboard::ReleasePlaced() {
     for (const Placed& p : placed_) {
+        if (p.data == DataHandle::None) {
+            continue;
+        }
         if (p.id == CF_BITMAP) {
             graphics_.DeleteObject(AsBitmap(p.data));
         } else {

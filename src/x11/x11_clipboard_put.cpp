@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "bmp/bmp_image.h"
 #include "posix/format_registry.h"
@@ -96,12 +97,13 @@ bool X11Clipboard::Publish() {
     Publication out;
     std::vector<MemoryHandle> locked;
     bool ok = true;
-    for (const Placed& placed : placed_) {
+    // What is converted is released before the server starts, which would
+    // otherwise inherit it too.
+    for (Placed& placed : placed_) {
         if (placed.id == CF_BITMAP) {
             const DeviceBitmap* bitmap = graphics_.Find(AsBitmap(placed.data));
             ok = bitmap != nullptr && AddImage(out, *bitmap);
-            // The encoded files are all the server needs.
-            graphics_.DeleteObject(AsBitmap(placed.data));
+            graphics_.DeleteObject(AsBitmap(std::exchange(placed.data, DataHandle::None)));
             if (!ok) {
                 break;
             }
@@ -113,17 +115,19 @@ bool X11Clipboard::Publish() {
             ok = false;
             break;
         }
-        locked.push_back(block);
         const std::span<const std::uint8_t> data(bytes, memory_.GlobalSize(block));
-        if (placed.id == CF_TEXT || placed.id == CF_OEMTEXT) {
-            out.AddText(WithoutTrailingZeros(data, 1));
-            continue;
-        }
         if (placed.id == CF_UNICODETEXT) {
             ok = AddUnicodeText(out, WithoutTrailingZeros(data, 2));
+            memory_.GlobalUnlock(block);
+            memory_.GlobalFree(AsMemory(std::exchange(placed.data, DataHandle::None)));
             if (!ok) {
                 break;
             }
+            continue;
+        }
+        locked.push_back(block);
+        if (placed.id == CF_TEXT || placed.id == CF_OEMTEXT) {
+            out.AddText(WithoutTrailingZeros(data, 1));
             continue;
         }
         std::string name;
@@ -151,8 +155,6 @@ bool X11Clipboard::Publish() {
         }
         out.Add(name.c_str(), data);
     }
-    // Bitmaps are gone whatever happens; only blocks are left to release.
-    std::erase_if(placed_, [](const Placed& p) { return p.id == CF_BITMAP; });
     if (ok) {
         // The server makes its own connection and shares no descriptor with this one.
         conn_.Disconnect();
