@@ -200,7 +200,7 @@ make_bitmap_variants() {
         "mono|40 1 0 7|0|$CONVERT picture.png -colors 2 -type palette BMP3:mono.bmp"
         "pal4|40 4 0 7|0|$CONVERT picture.png -colors 16 -type palette BMP3:pal4.bmp"
         "pal8|40 8 0 7|0|$CONVERT picture.png -colors 200 -type palette -compress none BMP3:pal8.bmp"
-        "rgb565|124 16 3 7|3%|$CONVERT picture.png -type truecolor -define bmp:subtype=RGB565 BMP:rgb565.bmp"
+        "rgb565|124 16 3 7|0|$CONVERT picture.png -type truecolor -define bmp:subtype=RGB565 BMP:rgb565.bmp"
         "rgb24|40 24 0 7|0|$CONVERT picture.png -type truecolor BMP3:rgb24.bmp"
         "v5rgb24|124 24 0 7|0|$CONVERT picture.png -type truecolor BMP:v5rgb24.bmp"
         "argb32|124 32 3 7|0|$CONVERT alpha.png BMP:argb32.bmp"

@@ -29,13 +29,17 @@ struct Channel {
         return c;
     }
 
-    // Scales the channel's value in pixel to 8 bits.
+    // Scales the channel's value in pixel to 8 bits. A narrower value is
+    // repeated from the top bit down, as Windows widens 5-bit and 6-bit
+    // channels: 5 bits v give (v << 3) | (v >> 2).
     std::uint8_t Extract(std::uint32_t pixel) const {
         if (width == 0) return 0;
         const std::uint32_t value = (pixel & mask) >> shift;
         if (width >= 8) return static_cast<std::uint8_t>(value >> (width - 8));
-        const std::uint32_t max = (1U << width) - 1;
-        return static_cast<std::uint8_t>((value * 255 + max / 2) / max);
+        std::uint32_t repeated = 0;
+        int bits = 0;
+        for (; bits < 8; bits += width) repeated = (repeated << width) | value;
+        return static_cast<std::uint8_t>(repeated >> (bits - 8));
     }
 };
 
