@@ -394,6 +394,17 @@ expect_read "the last of 50 PUTDATAs is on the clipboard" UTF8_STRING n.txt
 message clipboard_empty
 expect_quick "GETTYPES after the server was killed" "$msg" GETTYPES
 
+# An owner that does not answer is not an empty clipboard.
+if own text/html binary.bin; then
+    kill -STOP "$owner_pid"
+    message formats_not_retrieved
+    expect_output "GETTYPES with an owner that does not answer" "$msg" GETTYPES
+    message format_not_available=text/html
+    expect_output "GETDATA with an owner that does not answer" "$msg" GETDATA text/html got.html
+    kill -CONT "$owner_pid"
+    release
+fi
+
 # A reader stopped in the middle of an incremental transfer, and a second
 # reader that must not wait for it.
 put application/x-big big.bin

@@ -89,6 +89,9 @@ bool TakeFormatSnapshot(Platform& platform, FormatSnapshot& snapshot) {
          id = platform.clipboard.EnumClipboardFormats(id)) {
         entries.push_back(FormatEntry{id, FormatNameFromId(platform, id)});
     }
+    if (platform.clipboard.FormatListFailed()) {
+        return false;
+    }
     snapshot.entries = std::move(entries);
     return true;
 }

@@ -20,6 +20,10 @@ public:
     // True when the clipboard took ownership of the handle.
     virtual bool SetClipboardData(FormatId id, DataHandle data) = 0;
     virtual FormatId RegisterClipboardFormatA(const char* name) = 0;
+    // After EnumClipboardFormats returned 0: true when the formats could not
+    // be read (an owner that did not answer), false when the list ended. A
+    // clipboard that keeps its own list of formats never fails so.
+    virtual bool FormatListFailed() { return false; }
 };
 
 }  // namespace clipfile

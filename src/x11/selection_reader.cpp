@@ -201,18 +201,21 @@ bool ConvertSelection(Connection& conn, GlobalMemory& memory, xcb_atom_t target,
     return filling.Finish(out);
 }
 
-std::vector<OfferedTarget> ReadOfferedTargets(Connection& conn, GlobalMemory& memory,
-                                              Clock::duration timeout) {
-    std::vector<OfferedTarget> offered;
+bool ReadOfferedTargets(Connection& conn, GlobalMemory& memory, Clock::duration timeout,
+                        std::vector<OfferedTarget>& offered) {
+    offered.clear();
     const Clock::time_point deadline = Clock::now() + timeout;
     const auto owner = conn.Wait<xcb_get_selection_owner_reply_t>(
         xcb_get_selection_owner(conn.get(), conn.atoms().clipboard), deadline);
-    if (!owner || owner->owner == XCB_WINDOW_NONE) {
-        return offered;
+    if (!owner) {
+        return false;
+    }
+    if (owner->owner == XCB_WINDOW_NONE) {
+        return true;
     }
     Converted targets;
     if (!ConvertSelection(conn, memory, conn.atoms().targets, 0, timeout, targets)) {
-        return offered;
+        return false;
     }
     std::vector<xcb_atom_t> atoms;
     if (targets.format == 32) {
@@ -243,7 +246,7 @@ std::vector<OfferedTarget> ReadOfferedTargets(Connection& conn, GlobalMemory& me
                             static_cast<std::size_t>(xcb_get_atom_name_name_length(name.get())))});
         }
     }
-    return offered;
+    return true;
 }
 
 }  // namespace clipfile::x11

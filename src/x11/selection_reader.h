@@ -32,9 +32,9 @@ struct OfferedTarget {
     xcb_atom_t atom = XCB_ATOM_NONE;
     std::string name;
 };
-// The owner's targets in its order, without repeats; empty without an owner
-// or when it does not answer.
-std::vector<OfferedTarget> ReadOfferedTargets(Connection& conn, GlobalMemory& memory,
-                                              Clock::duration timeout);
+// The owner's targets in its order, without repeats; none without an owner.
+// False when there is an owner that does not tell them.
+bool ReadOfferedTargets(Connection& conn, GlobalMemory& memory, Clock::duration timeout,
+                        std::vector<OfferedTarget>& offered);
 
 }  // namespace clipfile::x11

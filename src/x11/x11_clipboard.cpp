@@ -145,11 +145,12 @@ void X11Clipboard::ReadListing() {
     listed_ = true;
     listing_.clear();
     offered_.clear();
-    if (!Connect()) {
+    std::vector<x11::OfferedTarget> targets;
+    listFailed_ =
+        !Connect() || !x11::ReadOfferedTargets(conn_, memory_, kConversionTimeout, targets);
+    if (listFailed_) {
         return;
     }
-    const std::vector<x11::OfferedTarget> targets =
-        x11::ReadOfferedTargets(conn_, memory_, kConversionTimeout);
     const auto offers = [&](std::span<const char* const> names) {
         return std::any_of(targets.begin(), targets.end(), [&](const x11::OfferedTarget& t) {
             return x11::RankIn(names, t.name) >= 0;

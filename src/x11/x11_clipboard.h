@@ -40,6 +40,7 @@ public:
     DataHandle GetClipboardData(FormatId id) override;
     bool SetClipboardData(FormatId id, DataHandle data) override;
     FormatId RegisterClipboardFormatA(const char* name) override;
+    bool FormatListFailed() override { return listFailed_; }
 
 private:
     // What SetClipboardData took: a memory block, or a bitmap for CF_BITMAP.
@@ -74,6 +75,8 @@ private:
     bool emptied_ = false;
     // The owner's formats, read once per opening.
     bool listed_ = false;
+    // An owner that did not tell its targets.
+    bool listFailed_ = false;
     std::vector<FormatId> listing_;
     std::vector<Offered> offered_;
     // Handed out by GetClipboardData, freed at CloseClipboard.
