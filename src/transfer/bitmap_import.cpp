@@ -45,7 +45,7 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         message::BlockAllocationFailed(platform);
         return false;
     }
-    if (!platform.files.ReadFile(file.get(), lock.bytes(), size, got) || got != size) {
+    if (!FillBlockFromFile(platform, block.get(), lock.bytes(), file.get(), size)) {
         message::InputReadFailed(platform);
         return false;
     }

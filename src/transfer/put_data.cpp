@@ -55,8 +55,7 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
         return {};
     }
     auto* bytes = static_cast<std::uint8_t*>(read->lock.bytes());
-    std::size_t got = 0;
-    if (!platform.files.ReadFile(file, bytes, size, got) || got != size) {
+    if (!FillBlockFromFile(platform, read->block.get(), bytes, file, size)) {
         message::InputReadFailed(platform);
         return {};
     }
@@ -77,6 +76,17 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
 }
 
 }  // namespace
+
+bool FillBlockFromFile(Platform& platform, MemoryHandle block, void* bytes, FileHandle file,
+                       std::size_t size) {
+    std::size_t got = 0;
+    switch (platform.memory.ReadFileIntoBlock(block, file, size, got)) {
+        case BlockTransfer::Done: return got == size;
+        case BlockTransfer::Failed: return false;
+        case BlockTransfer::Unavailable: break;
+    }
+    return platform.files.ReadFile(file, bytes, size, got) && got == size;
+}
 
 bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, bool& handedOver) {
     handedOver = false;

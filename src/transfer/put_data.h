@@ -14,6 +14,12 @@ bool ImportFileToClipboard(Platform& platform, const char* formatName, const cha
 // Opens and empties the clipboard and hands data to it under id, printing its
 // own messages. handedOver tells whether the clipboard took ownership of data,
 // which the caller must then give up, even when the result is false.
+// Reads size bytes from the file's position into the block, which is locked
+// at bytes: through the memory role when it can move them itself, else
+// through the files role. False on a read error or a short file.
+bool FillBlockFromFile(Platform& platform, MemoryHandle block, void* bytes, FileHandle file,
+                       std::size_t size);
+
 bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, bool& handedOver);
 
 }  // namespace clipfile
