@@ -753,6 +753,61 @@ TEST_F(PortableClipboardTest, LargeBlocksAreLentWithoutSharingWrites) {
     EXPECT_EQ(p.memory.GlobalSize(riff), 0u) << "released with the session";
 }
 
+// What a file block moves into a new file through the memory role.
+std::optional<std::string> MovedOut(PortableBackend& p, MemoryHandle block,
+                                    const std::string& path) {
+    const FileHandle file = p.files.CreateFileForWriting(path.c_str());
+    std::size_t written = 0;
+    const BlockTransfer moved = p.memory.WriteBlockToFile(block, file, written);
+    p.files.CloseFile(file);
+    if (moved != BlockTransfer::Done) {
+        return std::nullopt;
+    }
+    return ReadBytes(path).substr(0, written);
+}
+
+TEST_F(PortableClipboardTest, LargeBlocksAreLinkedInWholeAndReadersKeepTheirContents) {
+    const std::string old = Pattern(3u << 20);
+    {
+        PortableBackend w(location_);
+        const MemoryHandle block = w.memory.GlobalAlloc(old.size());
+        BlockFile file;
+        struct stat before {};
+        ASSERT_TRUE(w.memory.OwnFileOf(block, file) && fstat(file.fd, &before) == 0);
+        std::memcpy(w.memory.GlobalLock(block), old.data(), old.size());
+        ASSERT_TRUE(w.clipboard.OpenClipboard() && w.clipboard.EmptyClipboard() &&
+                    w.clipboard.SetClipboardData(CF_DIB, ToData(block)) &&
+                    Put(w, CF_TEXT, "after a linked block") && w.clipboard.CloseClipboard());
+        struct stat after {};
+        ASSERT_EQ(stat((location_ + "/contents").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the block's file is the new contents";
+    }
+    EXPECT_EQ(Snapshot(location_), (Contents{{CF_DIB, old}, {CF_TEXT, "after a linked block"}}));
+    Place(location_, {{CF_RIFF, old}});
+    PortableBackend p(location_);
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    const MemoryHandle kept = p.memory.ShareBlock(AsMemory(p.clipboard.GetClipboardData(CF_RIFF)));
+    ASSERT_NE(kept, MemoryHandle::None);
+    ASSERT_TRUE(p.clipboard.CloseClipboard());
+    // A later commit replaces the contents; the kept block still has the old.
+    Place(location_, {{CF_RIFF, Pattern(2u << 20).substr(1)}});
+    EXPECT_EQ(MovedOut(p, kept, root_ + "/out.bin"), old);
+    p.memory.GlobalFree(kept);
+
+    // Another program truncates the contents while they are lent: the reader
+    // gets a failure or a short copy, never SIGBUS.
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    const MemoryHandle lent = AsMemory(p.clipboard.GetClipboardData(CF_RIFF));
+    const MemoryHandle shared = p.memory.ShareBlock(lent);
+    ASSERT_EQ(truncate((location_ + "/contents").c_str(), 4096), 0);
+    EXPECT_EQ(p.memory.GlobalLock(lent), nullptr);
+    const std::optional<std::string> cut = MovedOut(p, shared, root_ + "/cut.bin");
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_LT(cut->size(), (2u << 20) - 1);
+    p.memory.GlobalFree(shared);
+    ASSERT_TRUE(p.clipboard.CloseClipboard());
+}
+
 // Large buffers come from their own mappings: every byte of every size must be
 // usable, zero-filled when asked, and released without touching its neighbours.
 TEST(HeapBufferTest, EverySizeIsWholeUsableAndZeroFilledOnRequest) {

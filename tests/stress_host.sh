@@ -552,6 +552,9 @@ full_disk() {
     printf 'x' >tiny.txt
     message empty_failed put_data_failed=tiny.txt
     expect "PUTDATA of 1 byte on a full disk" "$msg" PUTDATA CF_TEXT tiny.txt
+    head -c $((2 * 1024 * 1024)) /dev/urandom >mid.bin
+    message empty_failed put_data_failed=mid.bin
+    expect "PUTDATA of a 2 MiB file block on a full disk" "$msg" PUTDATA CF_TEXT mid.bin
     listing 'Disk Format - [49152]'
     expect "GETTYPES on a full disk" "$msg" GETTYPES
     rm -f got.bin
@@ -563,11 +566,21 @@ full_disk() {
     expect "PUTDATA once space is back" "$msg" PUTDATA "Brand New Name" tiny.txt
     listing 'Brand New Name - [49153]'
     expect "the new name registered once space is back" "$msg" GETTYPES
+    # A large block is a file of its own that becomes the contents: 3 MiB
+    # held and 4 MiB placed fit on the 8 MiB disk side by side.
+    put_ok old.bin
+    expect "PUTDATA of 3 MiB again" "$msg" PUTDATA "Disk Format" old.bin
+    head -c $((4 * 1024 * 1024)) /dev/urandom >new.bin
+    put_ok new.bin
+    expect "PUTDATA of 4 MiB next to 3 MiB on an 8 MiB disk" "$msg" PUTDATA "Disk Format" new.bin
+    get_ok got.bin
+    expect "GETDATA of the 4 MiB" "$msg" GETDATA "Disk Format" got.bin
+    expect_file "the 4 MiB came back whole" got.bin new.bin
 
     umount small
     rmdir small
     export XDG_RUNTIME_DIR=$saved
-    rm -f old.bin new.bin got.bin big.bmp tiny.txt
+    rm -f old.bin new.bin got.bin big.bmp tiny.txt mid.bin
 }
 
 for section in ${STRESS_SECTIONS:-concurrency kill_test hostile_location damaged_files bad_paths full_disk}; do
