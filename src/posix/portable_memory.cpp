@@ -42,11 +42,15 @@ void PrefaultForWriting(void* data, std::size_t bytes) {
     }
 }
 
-// A block in a file. An own block's bytes start on a page boundary, after
-// room for the contents header, and GlobalLock maps them shared: nobody else
-// has the file, and its space was reserved, so the mapping cannot fault. A
-// reference is read into memory of its own at GlobalLock, never mapped: a
-// foreign program truncating the contents must not crash a reader.
+// A large block of this process's own, or a reference. An own block decides
+// where it lives at its first use: ReadFileIntoBlock puts it in a file
+// without a name, where a commit can link it (its bytes start on a page
+// boundary, after room for the contents header); GlobalLock first puts it in
+// memory, which the processor fills faster than a file's mapping. A file
+// block is mapped shared: nobody else has the file and its space was
+// reserved, so the mapping cannot fault. A reference is read into memory of
+// its own at GlobalLock, never mapped: a foreign program truncating the
+// contents must not crash a reader.
 struct PortableMemory::FileBlockRecord {
     UniqueFd fd;
     std::uint64_t offset = 0;
@@ -65,8 +69,9 @@ PortableMemory::PortableMemory(std::string_view blockFolder, const PosixFiles& f
 }
 
 MemoryHandle PortableMemory::GlobalAlloc(std::size_t bytes) {
-    if (bytes >= kFileBlockMin && folder_[0] != '\0') {
-        const MemoryHandle block = AllocFile(bytes);
+    if (bytes >= kFileBlockMin && folder_[0] != '\0' && !kHeapOnly) {
+        const MemoryHandle block = Adopt(
+            new (std::nothrow) FileBlockRecord{UniqueFd(), 0, bytes, true, nullptr, {}});
         if (block != MemoryHandle::None) {
             return block;
         }
@@ -79,26 +84,38 @@ MemoryHandle PortableMemory::GlobalAlloc(std::size_t bytes) {
     return block;
 }
 
-// Any failure leaves the block to the heap, which then fails or succeeds as
-// it always did (a full disk shows when the clipboard commits).
-MemoryHandle PortableMemory::AllocFile(std::size_t bytes) {
+// Any failure leaves the block to memory, which then fails or succeeds as it
+// always did (a full disk shows when the clipboard commits).
+bool PortableMemory::MakeFile(FileBlockRecord& record) {
     if (!folderFd_) {
         folderFd_ = portable::OpenLocation(folder_);
         if (!folderFd_) {
-            return MemoryHandle::None;
+            return false;
         }
     }
     const std::uint64_t offset = PageSize();
-    if (bytes > static_cast<std::uint64_t>(INT64_MAX) - offset) {
-        return MemoryHandle::None;
+    if (record.size > static_cast<std::uint64_t>(INT64_MAX) - offset) {
+        return false;
     }
     UniqueFd fd(portable::OpenUnnamedFile(folderFd_.get()));
-    if (!fd || !portable::ReserveFileSpace(fd.get(), offset + bytes)) {
-        return MemoryHandle::None;
+    if (!fd) {
+        return false;
     }
-    auto* record =
-        new (std::nothrow) FileBlockRecord{std::move(fd), offset, bytes, true, nullptr, {}};
-    return Adopt(record);
+    // Mapped before a byte is moved: a block the address space cannot hold
+    // fails now, as a block in memory would.
+    void* mapping = mmap(nullptr, record.size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(),
+                         static_cast<off_t>(offset));
+    if (mapping == MAP_FAILED) {
+        return false;
+    }
+    if (!portable::ReserveFileSpace(fd.get(), offset + record.size)) {
+        munmap(mapping, record.size);
+        return false;
+    }
+    record.fd = std::move(fd);
+    record.offset = offset;
+    record.mapping = mapping;
+    return true;
 }
 
 MemoryHandle PortableMemory::ReferToFileRange(int fd, std::uint64_t offset, std::uint64_t size) {
@@ -135,12 +152,7 @@ void* PortableMemory::GlobalLock(MemoryHandle block) {
     if (file == nullptr) {
         return heap_.Lock(block);
     }
-    if (file->own) {
-        if (file->mapping == nullptr) {
-            void* mapping = mmap(nullptr, file->size, PROT_READ | PROT_WRITE, MAP_SHARED,
-                                 file->fd.get(), static_cast<off_t>(file->offset));
-            file->mapping = mapping == MAP_FAILED ? nullptr : mapping;
-        }
+    if (file->own && file->fd) {
         return file->mapping;
     }
     if (!file->copy) {
@@ -149,7 +161,7 @@ void* PortableMemory::GlobalLock(MemoryHandle block) {
             return nullptr;
         }
         PrefaultForWriting(copy.get(), file->size);
-        if (!portable::ReadAt(file->fd.get(), copy.get(), file->size, file->offset)) {
+        if (!file->own && !portable::ReadAt(file->fd.get(), copy.get(), file->size, file->offset)) {
             return nullptr;
         }
         file->copy = std::move(copy);
@@ -201,9 +213,10 @@ MemoryHandle PortableMemory::ShareBlock(MemoryHandle block) {
 BlockTransfer PortableMemory::ReadFileIntoBlock(MemoryHandle block, FileHandle file,
                                                 std::size_t count, std::size_t& got) {
     got = 0;
-    const FileBlockRecord* record = FindFile(block);
+    FileBlockRecord* record = FindFile(block);
     const int fd = posixFiles_ != nullptr ? PosixFiles::Descriptor(file) : -1;
-    if (record == nullptr || !record->own || count > record->size || fd < 0) {
+    if (record == nullptr || !record->own || record->copy || count > record->size || fd < 0 ||
+        (!record->fd && !MakeFile(*record))) {
         return BlockTransfer::Unavailable;
     }
     std::uint64_t at = record->offset;
@@ -220,7 +233,7 @@ BlockTransfer PortableMemory::WriteBlockToFile(MemoryHandle block, FileHandle fi
     written = 0;
     const FileBlockRecord* record = FindFile(block);
     const int fd = posixFiles_ != nullptr ? PosixFiles::Descriptor(file) : -1;
-    if (record == nullptr || fd < 0) {
+    if (record == nullptr || !record->fd || fd < 0) {
         return BlockTransfer::Unavailable;
     }
     std::uint64_t at = record->offset;
@@ -232,7 +245,7 @@ BlockTransfer PortableMemory::WriteBlockToFile(MemoryHandle block, FileHandle fi
 
 bool PortableMemory::OwnFileOf(MemoryHandle block, BlockFile& file) const {
     const FileBlockRecord* record = FindFile(block);
-    if (record == nullptr || !record->own) {
+    if (record == nullptr || !record->own || !record->fd) {
         return false;
     }
     file = {record->fd.get(), record->offset, record->size};

@@ -26,12 +26,12 @@ struct BlockFile {
     std::uint64_t size = 0;
 };
 
-// Global memory of the portable clipboard: heap blocks, and file blocks.
-// A file block is either a fresh file without a name in the clipboard folder
-// (a large GlobalAlloc, which a commit can then link as the new contents
-// without copying it), or a reference to a range of committed contents, which
-// no later commit changes (commits rename a new file into place). Without a
-// folder every allocation stays on the heap.
+// Global memory of the portable clipboard: heap blocks, and large blocks
+// that may live in files. A large GlobalAlloc filled by ReadFileIntoBlock
+// lives in a file without a name in the clipboard folder, which a commit can
+// link as the new contents without copying it; ReferToFileRange lends a range
+// of committed contents, which no later commit changes (commits rename a new
+// file into place). Without a folder every allocation stays on the heap.
 class PortableMemory final : public GlobalMemory {
 public:
     PortableMemory() = default;
@@ -72,7 +72,7 @@ public:
 private:
     struct FileBlockRecord;
     FileBlockRecord* FindFile(MemoryHandle block) const;
-    MemoryHandle AllocFile(std::size_t bytes);
+    bool MakeFile(FileBlockRecord& record);
     MemoryHandle Adopt(FileBlockRecord* record);
     void Release(FileBlockRecord* record);
 

@@ -39,17 +39,11 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         return false;
     }
     const auto size = static_cast<std::size_t>(length - kFileHeaderSize);
-    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
-    MemoryLock lock(platform, block.get());
-    if (!block || !lock) {
-        message::BlockAllocationFailed(platform);
+    std::optional<FillableBlock> read = ReadIntoNewBlock(platform, file.get(), size, size);
+    if (!read) {
         return false;
     }
-    if (!FillBlockFromFile(platform, block.get(), lock.bytes(), file.get(), size)) {
-        message::InputReadFailed(platform);
-        return false;
-    }
-    const auto* bytes = static_cast<const std::uint8_t*>(lock.bytes());
+    const auto* bytes = static_cast<const std::uint8_t*>(read->lock.bytes());
     const std::span<const std::uint8_t> contents(bytes, size);
     const auto pixels = LocateBitmapPixels(contents, fileHeader.bfOffBits);
     if (!pixels) {

@@ -1,6 +1,9 @@
 #pragma once
 
-#include "platform/platform.h"
+#include <cstddef>
+#include <optional>
+
+#include "platform/handles.h"
 
 namespace clipfile {
 
@@ -11,15 +14,20 @@ void RunPutDataCommand(Platform& platform, const char* formatName, const char* p
 // that formatName selects; bitmap names go to the BMP import.
 bool ImportFileToClipboard(Platform& platform, const char* formatName, const char* path);
 
+// A new memory block, locked.
+struct FillableBlock {
+    UniqueMemoryBlock block;
+    MemoryLock lock;
+};
+
+// A new block of blockSize bytes whose first size bytes are read from the
+// file's position, locked; prints its own messages on failure.
+std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file,
+                                              std::size_t size, std::size_t blockSize);
+
 // Opens and empties the clipboard and hands data to it under id, printing its
 // own messages. handedOver tells whether the clipboard took ownership of data,
 // which the caller must then give up, even when the result is false.
-// Reads size bytes from the file's position into the block, which is locked
-// at bytes: through the memory role when it can move them itself, else
-// through the files role. False on a read error or a short file.
-bool FillBlockFromFile(Platform& platform, MemoryHandle block, void* bytes, FileHandle file,
-                       std::size_t size);
-
 bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, bool& handedOver);
 
 }  // namespace clipfile
