@@ -169,7 +169,8 @@ MemoryHandle FakePlatform::ShareBlock(MemoryHandle block) {
     if (!blockFiles || Fails(Op::ShareBlock) || !memory_.IsLive(block)) return MemoryHandle::None;
     const std::span<unsigned char> from = memory_.Bytes(block);
     const MemoryHandle shared = memory_.Alloc(from.size());
-    if (shared != MemoryHandle::None) std::copy(from.begin(), from.end(), memory_.Bytes(shared).begin());
+    if (shared != MemoryHandle::None)
+        std::copy(from.begin(), from.end(), memory_.Bytes(shared).begin());
     return shared;
 }
 
@@ -179,7 +180,7 @@ BlockTransfer FakePlatform::ReadFileIntoBlock(MemoryHandle block, FileHandle fil
     if (!blockFiles || memory_.Size(block) < count) return BlockTransfer::Unavailable;
     if (Fails(Op::BlockTransfer)) return BlockTransfer::Failed;
     return ReadFile(file, memory_.Bytes(block).data(), count, got) ? BlockTransfer::Done
-                                                                    : BlockTransfer::Failed;
+                                                                   : BlockTransfer::Failed;
 }
 
 BlockTransfer FakePlatform::WriteBlockToFile(MemoryHandle block, FileHandle file,

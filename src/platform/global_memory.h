@@ -34,8 +34,8 @@ public:
     // Fills the block's first count bytes from the file's position without
     // passing them through this process. got holds the bytes moved, short at
     // the end of the file.
-    virtual BlockTransfer ReadFileIntoBlock(MemoryHandle block, FileHandle file,
-                                            std::size_t count, std::size_t& got) = 0;
+    virtual BlockTransfer ReadFileIntoBlock(MemoryHandle block, FileHandle file, std::size_t count,
+                                            std::size_t& got) = 0;
     // Writes the whole block at the file's position the same way.
     virtual BlockTransfer WriteBlockToFile(MemoryHandle block, FileHandle file,
                                            std::size_t& written) = 0;

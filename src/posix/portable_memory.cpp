@@ -70,8 +70,8 @@ PortableMemory::PortableMemory(std::string_view blockFolder, const PosixFiles& f
 
 MemoryHandle PortableMemory::GlobalAlloc(std::size_t bytes) {
     if (bytes >= kFileBlockMin && folder_[0] != '\0' && !kHeapOnly) {
-        const MemoryHandle block = Adopt(
-            new (std::nothrow) FileBlockRecord{UniqueFd(), 0, bytes, true, nullptr, {}});
+        const MemoryHandle block =
+            Adopt(new (std::nothrow) FileBlockRecord{UniqueFd(), 0, bytes, true, nullptr, {}});
         if (block != MemoryHandle::None) {
             return block;
         }

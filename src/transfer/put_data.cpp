@@ -70,8 +70,8 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
 // The block is filled before it is locked: a memory role that moves the
 // bytes itself may then keep them where they landed (the portable one keeps
 // a large block filled so in a file, and one locked first in memory).
-std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file,
-                                              std::size_t size, std::size_t blockSize) {
+std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file, std::size_t size,
+                                              std::size_t blockSize) {
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(blockSize));
     if (!block) {
         message::BlockAllocationFailed(platform);

@@ -22,8 +22,8 @@ struct FillableBlock {
 
 // A new block of blockSize bytes whose first size bytes are read from the
 // file's position, locked; prints its own messages on failure.
-std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file,
-                                              std::size_t size, std::size_t blockSize);
+std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file, std::size_t size,
+                                              std::size_t blockSize);
 
 // Opens and empties the clipboard and hands data to it under id, printing its
 // own messages. handedOver tells whether the clipboard took ownership of data,
