@@ -206,7 +206,7 @@ kill_round() {
             corrupt=$((corrupt + 1))
         fi
     done
-    echo "# kills: $count SIGKILLs within ${window} ms of a 16 MiB PUTDATA $format in $((SECONDS - started)) s"
+    echo "# kills: $count SIGKILLs within ${window} ms of a PUTDATA $format of ${file[a]} in $((SECONDS - started)) s"
     rm -f ref.a ref.b k.out
 }
 
