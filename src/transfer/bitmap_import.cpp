@@ -39,11 +39,17 @@ bool LoadBitmapFile(Platform& platform, const char* path, UniqueBitmap& bitmap) 
         return false;
     }
     const auto size = static_cast<std::size_t>(length - kFileHeaderSize);
-    std::optional<FillableBlock> read = ReadIntoNewBlock(platform, file.get(), size, size);
-    if (!read) {
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
+    MemoryLock lock(platform, block.get());
+    if (!block || !lock) {
+        message::BlockAllocationFailed(platform);
         return false;
     }
-    const auto* bytes = static_cast<const std::uint8_t*>(read->lock.bytes());
+    if (!platform.files.ReadFile(file.get(), lock.bytes(), size, got) || got != size) {
+        message::InputReadFailed(platform);
+        return false;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(lock.bytes());
     const std::span<const std::uint8_t> contents(bytes, size);
     const auto pixels = LocateBitmapPixels(contents, fileHeader.bfOffBits);
     if (!pixels) {

@@ -15,6 +15,42 @@ namespace clipfile {
 
 namespace {
 
+// A new memory block, locked.
+struct FillableBlock {
+    UniqueMemoryBlock block;
+    MemoryLock lock;
+};
+
+// A new block of blockSize bytes whose first size bytes are read from the
+// file's position, locked; prints its own messages. The block is filled
+// before it is locked: a memory role that moves the bytes itself may then keep
+// them where they landed (the portable one keeps a large block filled so in a
+// file, which the commit links as the new contents). The BMP import locks
+// first, as its pixels are converted faster from memory.
+std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file, std::size_t size,
+                                              std::size_t blockSize) {
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(blockSize));
+    if (!block) {
+        message::BlockAllocationFailed(platform);
+        return std::nullopt;
+    }
+    std::size_t got = 0;
+    const BlockTransfer moved = platform.memory.ReadFileIntoBlock(block.get(), file, size, got);
+    MemoryLock lock(platform, block.get());
+    if (!lock) {
+        message::BlockAllocationFailed(platform);
+        return std::nullopt;
+    }
+    const bool read = moved == BlockTransfer::Unavailable
+                          ? platform.files.ReadFile(file, lock.bytes(), size, got) && got == size
+                          : moved == BlockTransfer::Done && got == size;
+    if (!read) {
+        message::InputReadFailed(platform);
+        return std::nullopt;
+    }
+    return FillableBlock{std::move(block), std::move(lock)};
+}
+
 std::optional<FillableBlock> AllocateFillable(Platform& platform, std::size_t size) {
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
     if (block) {
@@ -66,33 +102,6 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
 }
 
 }  // namespace
-
-// The block is filled before it is locked: a memory role that moves the
-// bytes itself may then keep them where they landed (the portable one keeps
-// a large block filled so in a file, and one locked first in memory).
-std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file, std::size_t size,
-                                              std::size_t blockSize) {
-    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(blockSize));
-    if (!block) {
-        message::BlockAllocationFailed(platform);
-        return std::nullopt;
-    }
-    std::size_t got = 0;
-    const BlockTransfer moved = platform.memory.ReadFileIntoBlock(block.get(), file, size, got);
-    MemoryLock lock(platform, block.get());
-    if (!lock) {
-        message::BlockAllocationFailed(platform);
-        return std::nullopt;
-    }
-    const bool read = moved == BlockTransfer::Unavailable
-                          ? platform.files.ReadFile(file, lock.bytes(), size, got) && got == size
-                          : moved == BlockTransfer::Done && got == size;
-    if (!read) {
-        message::InputReadFailed(platform);
-        return std::nullopt;
-    }
-    return FillableBlock{std::move(block), std::move(lock)};
-}
 
 bool PlaceOnEmptyClipboard(Platform& platform, FormatId id, DataHandle data, bool& handedOver) {
     handedOver = false;

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <cstddef>
-#include <optional>
-
-#include "platform/handles.h"
+#include "platform/platform.h"
 
 namespace clipfile {
 
@@ -13,17 +10,6 @@ void RunPutDataCommand(Platform& platform, const char* formatName, const char* p
 // Empties the clipboard and places the file's bytes on it under the format
 // that formatName selects; bitmap names go to the BMP import.
 bool ImportFileToClipboard(Platform& platform, const char* formatName, const char* path);
-
-// A new memory block, locked.
-struct FillableBlock {
-    UniqueMemoryBlock block;
-    MemoryLock lock;
-};
-
-// A new block of blockSize bytes whose first size bytes are read from the
-// file's position, locked; prints its own messages on failure.
-std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file, std::size_t size,
-                                              std::size_t blockSize);
 
 // Opens and empties the clipboard and hands data to it under id, printing its
 // own messages. handedOver tells whether the clipboard took ownership of data,
