@@ -71,14 +71,20 @@ bool LinkUnnamedFile(int fd, int dirFd, const char* name) {
     return linkat(AT_FDCWD, path, dirFd, name, AT_SYMLINK_FOLLOW) == 0;
 }
 
-bool ReserveFileSpace(int fd, std::uint64_t size) {
-    if (size > static_cast<std::uint64_t>(INT64_MAX)) {
+// The room past the end costs nothing if refused: ext4 then gives the bytes
+// written there delayed allocation, and renaming a file that has any over
+// another flushes all of it first.
+bool ReserveFileSpace(int fd, std::uint64_t size, std::uint64_t roomAfter) {
+    if (size > static_cast<std::uint64_t>(INT64_MAX) - roomAfter) {
         return false;
     }
     int result = 0;
     do {
         result = fallocate(fd, 0, 0, static_cast<off_t>(size));
     } while (result != 0 && errno == EINTR);
+    if (result == 0 && roomAfter > 0) {
+        fallocate(fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(size), static_cast<off_t>(roomAfter));
+    }
     return result == 0;
 }
 

@@ -12,8 +12,9 @@ int OpenUnnamedFile(int dirFd);
 // Gives the file its first name in the folder; false when it cannot.
 bool LinkUnnamedFile(int fd, int dirFd, const char* name);
 // Allocates the file's first size bytes, so that writing them through a
-// mapping cannot meet a full disk; false when it cannot.
-bool ReserveFileSpace(int fd, std::uint64_t size);
+// mapping cannot meet a full disk, and asks for roomAfter bytes more past its
+// end without growing it; false when the first size bytes cannot be had.
+bool ReserveFileSpace(int fd, std::uint64_t size, std::uint64_t roomAfter);
 
 // Moves up to count bytes from one descriptor to another, through the kernel
 // where it can (copy_file_range, then sendfile), else through a buffer. A null

@@ -108,7 +108,8 @@ bool PortableMemory::MakeFile(FileBlockRecord& record) {
     if (mapping == MAP_FAILED) {
         return false;
     }
-    if (!portable::ReserveFileSpace(fd.get(), offset + record.size)) {
+    // The room after the block is for the contents table a commit appends.
+    if (!portable::ReserveFileSpace(fd.get(), offset + record.size, offset)) {
         munmap(mapping, record.size);
         return false;
     }
