@@ -220,8 +220,8 @@ kill_test() {
     # PUTDATA is short; a bitmap's pixels are still written while it is held.
     make_bmp pic.a 2048 2048
     make_bmp pic.b 2048 2048
-    kill_round CF_BITMAP pic.a pic.b $((KILLS / 4))
-    local kills=$((KILLS + KILLS / 4))
+    kill_round CF_BITMAP pic.a pic.b $((KILLS / 2))
+    local kills=$((KILLS + KILLS / 2))
     echo "# kills: $((old + new)) of $kills: $old kept the old contents, $new had the new, $corrupt neither;" \
         "$inside died holding the lock, $finished finished first; lock left held $held times;" \
         "$broken following commands failed"
