@@ -1,44 +1,51 @@
 #!/usr/bin/env bash
 # Benchmark of clipfile against a plain file copy: raw and bitmap PUTDATA and
-# GETDATA next to `cp` of the same bytes, GETTYPES next to /bin/true. Run on
+# GETDATA next to `cp` of the same bytes in the same folder, GETTYPES next to
+# /bin/true. Runs cold, as a user's command does: nothing fills memory first.
+# Each case runs on a disk folder and on a tmpfs, in the same run. Run on
 # demand (CI does not); prints a table and writes it to bench/RESULTS.md.
-# Before timing, it fills the memory its runs will take once (bench_helper
-# warm), so that a virtual machine's first touch of memory is not counted.
 #
-# Usage: bench/run.sh [-n RUNS] [-d DIR] [--no-wine]
-#   -n RUNS    timed runs per figure after one warm-up run (default 7, at least 5)
-#   -d DIR     where the files, the clipboard folder and cp's target live
-#              (default /dev/shm, else /tmp); all on one filesystem
-#   --no-wine  skip the Windows build under wine64
+# Usage: bench/run.sh [-n RUNS] [-d DIR]... [--no-wine] [--warm] [--prebuilt DIR]
+#   -n RUNS         timed runs per figure after one untimed run (default 7, at least 5)
+#   -d DIR          a folder for the files, the clipboard folder and cp's target;
+#                   repeat for more (default: build/ of this tree, then /dev/shm)
+#   --no-wine       skip the Windows build under wine64
+#   --warm          add rows for raw 512 MiB after filling memory once (bench_helper warm)
+#   --prebuilt DIR  time DIR/clipfile and DIR/bench_helper instead of building them
 #
 # Needs: cmake, ninja and g++ (the host-release build), GNU time at
-# /usr/bin/time (Debian package "time"), 4 GiB free in DIR and 3 GiB of
-# available memory, 7 GiB when DIR is a tmpfs. Optional:
-# g++-mingw-w64-x86-64-posix and wine64 for the Windows figures. Installs
-# nothing; a full run takes a few minutes.
+# /usr/bin/time (Debian package "time"), 4 GiB free in each folder and 3 GiB of
+# available memory, 7 GiB when a folder is a tmpfs. Optional:
+# g++-mingw-w64-x86-64-posix and wine64 for the Windows figures (first folder
+# only). Installs nothing; a full run takes a few minutes.
 set -u
 export LC_ALL=C
 
 cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 runs=7
-base=
+bases=()
 wine_wanted=1
+warm_wanted=0
+prebuilt=
 while [[ $# -gt 0 ]]; do
     case $1 in
         -n) runs=${2:-}; shift 2 ;;
-        -d) base=${2:-}; shift 2 ;;
+        -d) bases+=("${2:-}"); shift 2 ;;
         --no-wine) wine_wanted=0; shift ;;
-        *) sed -n '8,12p' "$0" >&2; exit 2 ;;
+        --warm) warm_wanted=1; shift ;;
+        --prebuilt) prebuilt=${2:-}; shift 2 ;;
+        *) sed -n '8,15p' "$0" >&2; exit 2 ;;
     esac
 done
 if ! [[ $runs =~ ^[0-9]+$ ]] || ((runs < 5)); then
     echo "-n needs a number of at least 5" >&2
     exit 2
 fi
-if [[ -z $base ]]; then
-    base=/tmp
-    [[ -d /dev/shm && -w /dev/shm ]] && base=/dev/shm
+if ((${#bases[@]} == 0)); then
+    mkdir -p "$root/build"
+    bases=("$root/build")
+    [[ -d /dev/shm && -w /dev/shm ]] && bases+=(/dev/shm)
 fi
 
 die() { echo "bench: $*" >&2; exit 1; }
@@ -68,13 +75,19 @@ fi
 
 # --- builds -----------------------------------------------------------------
 
-echo "# building the host-release preset" >&2
-if ! cmake --preset host-release >/dev/null ||
-    ! cmake --build --preset host-release -j2 --target clipfile bench_helper >/dev/null; then
-    die "the host-release build failed"
+if [[ -n $prebuilt ]]; then
+    host_exe=$(cd "$prebuilt" && pwd)/clipfile
+    host_helper=$(cd "$prebuilt" && pwd)/bench_helper
+    [[ -x $host_exe && -x $host_helper ]] || die "$prebuilt has no clipfile and bench_helper"
+else
+    echo "# building the host-release preset" >&2
+    if ! cmake --preset host-release >/dev/null ||
+        ! cmake --build --preset host-release -j2 --target clipfile bench_helper >/dev/null; then
+        die "the host-release build failed"
+    fi
+    host_exe=$root/build/host-release/clipfile
+    host_helper=$root/build/host-release/bench_helper
 fi
-host_exe=$root/build/host-release/clipfile
-host_helper=$root/build/host-release/bench_helper
 if ((use_wine)); then
     echo "# building the mingw-x64-release preset" >&2
     if ! cmake --preset mingw-x64-release >/dev/null ||
@@ -85,36 +98,18 @@ if ((use_wine)); then
     win_helper=$root/build/mingw-x64-release/bench_helper.exe
 fi
 
-# --- work area --------------------------------------------------------------
-
-work=$(mktemp -d "$base/clipfile-bench.XXXXXX") || die "cannot create a folder in $base"
-files=$work/files
-mkdir -p "$files" "$work/runtime"
-chmod 700 "$work/runtime"
-export XDG_RUNTIME_DIR=$work/runtime
+work=
 cleanup() {
     if ((use_wine)) && [[ -n ${WINEPREFIX:-} ]]; then
         timeout 10 "$wineserver" -k 2>/dev/null
+        unset WINEPREFIX
     fi
-    rm -rf "$work"
+    [[ -n $work ]] && rm -rf "$work"
+    work=
 }
 trap cleanup EXIT
 
-avail_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-((avail_kib > 4 * 1024 * 1024)) || die "$base has less than 4 GiB free"
-fs_type=$(stat -f -c %T "$work")
-fs_mount=$(df -P "$work" | awk 'NR == 2 { print $6 }')
-# Files on a tmpfs live in memory too: inputs, copies, the clipboard and its
-# pending contents next to a GETDATA's two 512 MiB buffers.
-needed_gib=3
-[[ $fs_type == tmpfs ]] && needed_gib=7
-available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
-((${available_kib:-0} > needed_gib * 1024 * 1024)) || die "less than $needed_gib GiB of memory available"
-
 # --- measuring --------------------------------------------------------------
-
-# Every command runs in $files, started straight from this shell.
-cd "$files" || die "cannot enter $files"
 
 # Runs a command with no input and its output in $work/out; sets took_us to
 # the wall time in microseconds and status to the exit status.
@@ -225,53 +220,82 @@ bench_gettypes() {
     printf '#   %s\n' "${rows[-1]}" >&2
 }
 
-echo "# writing the input files" >&2
 raw_sizes=(1 64 512)
-for mib in "${raw_sizes[@]}"; do
-    head -c "${mib}M" /dev/urandom >"$files/raw$mib.bin" || die "cannot write raw$mib.bin"
-done
-"$host_helper" bmp 8192 8192 "$files/picture.bmp" || die "cannot write picture.bmp"
-bmp_bytes=$(stat -c %s "$files/picture.bmp")
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-started=$SECONDS
-
-# Memory the runs will take, filled once first: see WarmMemory in bench_helper.
-available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
-warm_mib=$(((${available_kib:-0} / 1024) - 1024))
-((warm_mib > 6144)) && warm_mib=6144
-echo "# filling $warm_mib MiB of memory once" >&2
-timed "$host_helper" warm "$warm_mib"
-((status == 0)) || die "bench_helper warm $warm_mib failed"
-warm_us=$took_us
 thp=$(sed -n 's/.*\[\(.*\)\].*/\1/p' /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null)
+started=$SECONDS
+stores=()
+warm_us=
+for base in "${bases[@]}"; do
+    work=$(mktemp -d "$base/clipfile-bench.XXXXXX") || die "cannot create a folder in $base"
+    files=$work/files
+    mkdir -p "$files" "$work/runtime"
+    chmod 700 "$work/runtime"
+    export XDG_RUNTIME_DIR=$work/runtime
+    avail_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+    ((avail_kib > 4 * 1024 * 1024)) || die "$base has less than 4 GiB free"
+    fs_type=$(stat -f -c %T "$work")
+    [[ $fs_type == ext2/ext3 ]] && fs_type=$(findmnt -n -o FSTYPE -T "$work" 2>/dev/null || echo ext4)
+    fs_mount=$(df -P "$work" | awk 'NR == 2 { print $6 }')
+    # Files on a tmpfs live in memory too: inputs, copies and the clipboard.
+    needed_gib=3
+    [[ $fs_type == tmpfs ]] && needed_gib=7
+    available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+    ((${available_kib:-0} > needed_gib * 1024 * 1024)) || die "less than $needed_gib GiB of memory available"
+    stores+=("$fs_type: a folder under $base, mounted on $fs_mount")
+    # Every command runs in $files, started straight from this shell.
+    cd "$files" || die "cannot enter $files"
 
-for mib in "${raw_sizes[@]}"; do
-    bench_pair host "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) "$host_exe"
-done
-bench_pair host "CF_BITMAP 8192x8192x32" CF_BITMAP picture.bmp "$bmp_bytes" "$host_exe"
-bench_gettypes host "$host_helper" /bin/true /bin/true -- "$host_exe"
+    echo "# $fs_type: writing the input files" >&2
+    for mib in "${raw_sizes[@]}"; do
+        head -c "${mib}M" /dev/urandom >"$files/raw$mib.bin" || die "cannot write raw$mib.bin"
+    done
+    "$host_helper" bmp 8192 8192 "$files/picture.bmp" || die "cannot write picture.bmp"
+    bmp_bytes=$(stat -c %s "$files/picture.bmp")
 
-if ((use_wine)); then
-    export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
-    unset DISPLAY WAYLAND_DISPLAY
-    mkdir -p "$WINEPREFIX"
-    echo "# starting Wine" >&2
-    if timeout -k 5 20 "$wineserver" -p &&
-        timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 &&
-        timeout -k 5 60 "$wine" "$win_exe" </dev/null >/dev/null 2>&1; then
-        # A Wine process that hangs ends the run's figure, not the benchmark.
-        launch=(timeout -k 5 300 "$wine")
-        for mib in "${raw_sizes[@]}"; do
-            bench_pair wine64 "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) \
-                "${launch[@]}" "$win_exe"
-        done
-        bench_pair wine64 "CF_BITMAP 8192x8192x32" CF_BITMAP picture.bmp "$bmp_bytes" "${launch[@]}" "$win_exe"
-        bench_gettypes wine64 "$win_helper" "no-op .exe under wine64" "${launch[@]}" "$win_helper" -- \
-            "${launch[@]}" "$win_exe"
-    else
-        failures+=("wine64: Wine did not start in $WINEPREFIX")
+    host="host, $fs_type"
+    for mib in "${raw_sizes[@]}"; do
+        bench_pair "$host" "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) "$host_exe"
+    done
+    bench_pair "$host" "CF_BITMAP 8192x8192x32" CF_BITMAP picture.bmp "$bmp_bytes" "$host_exe"
+    bench_gettypes "$host" "$host_helper" /bin/true /bin/true -- "$host_exe"
+
+    if ((warm_wanted)); then
+        # Memory the runs will take, filled once first: see WarmMemory in bench_helper.
+        available_kib=$(awk '/^MemAvailable:/ { print $2 }' /proc/meminfo)
+        warm_mib=$(((${available_kib:-0} / 1024) - 1024))
+        ((warm_mib > 6144)) && warm_mib=6144
+        echo "# filling $warm_mib MiB of memory once" >&2
+        timed "$host_helper" warm "$warm_mib"
+        ((status == 0)) || die "bench_helper warm $warm_mib failed"
+        warm_us=$took_us
+        bench_pair "$host" "raw 512 MiB, after a warm fill" "Bench Raw" raw512.bin $((512 * 1024 * 1024)) "$host_exe"
     fi
-fi
+
+    if ((use_wine)) && [[ $base == "${bases[0]}" ]]; then
+        export WINEPREFIX=$work/wineprefix WINEDEBUG=-all
+        unset DISPLAY WAYLAND_DISPLAY
+        mkdir -p "$WINEPREFIX"
+        echo "# starting Wine" >&2
+        if timeout -k 5 20 "$wineserver" -p &&
+            timeout -k 5 120 "$wine" wineboot -i </dev/null >/dev/null 2>&1 &&
+            timeout -k 5 60 "$wine" "$win_exe" </dev/null >/dev/null 2>&1; then
+            # A Wine process that hangs ends the run's figure, not the benchmark.
+            launch=(timeout -k 5 300 "$wine")
+            for mib in "${raw_sizes[@]}"; do
+                bench_pair "wine64, $fs_type" "raw $mib MiB" "Bench Raw" "raw$mib.bin" $((mib * 1024 * 1024)) \
+                    "${launch[@]}" "$win_exe"
+            done
+            bench_pair "wine64, $fs_type" "CF_BITMAP 8192x8192x32" CF_BITMAP picture.bmp "$bmp_bytes" "${launch[@]}" "$win_exe"
+            bench_gettypes "wine64, $fs_type" "$win_helper" "no-op .exe under wine64" "${launch[@]}" "$win_helper" -- \
+                "${launch[@]}" "$win_exe"
+        else
+            failures+=("wine64: Wine did not start in $WINEPREFIX")
+        fi
+    fi
+    cd "$root" || die "cannot return to $root"
+    cleanup
+done
 elapsed=$((SECONDS - started))
 
 # --- report -----------------------------------------------------------------
@@ -282,7 +306,7 @@ table() {
     function ms(us) { return us >= 10000 ? sprintf("%.1f ms", us / 1000) : sprintf("%.2f ms", us / 1000) }
     function verdict(ok) { return ok ? "met" : "**missed**" }
     BEGIN {
-        print "| build | case | clipfile | fastest - slowest | reference | ratio | time target | peak RSS | RSS / data | memory target |"
+        print "| build, store | case | clipfile | fastest - slowest | reference | ratio | time target | peak RSS | RSS / data | memory target |"
         print "|---|---|---:|---:|---:|---:|---|---:|---:|---|"
     }
     {
@@ -293,22 +317,21 @@ table() {
             next
         }
         ratio = tool / ref
-        host = build == "host"
+        host = build ~ /^host/
         ttarget = "-"; mtarget = "-"
-        if (kind ~ /^raw/ && bytes >= 512 * 1048576) ttarget = "<= 1.5 x cp"
-        if (kind ~ /^bmp/) ttarget = "<= 3 x cp"
+        if (kind ~ /^raw/ && (bytes >= 512 * 1048576 || bytes <= 1048576)) ttarget = "<= 1.2 x cp"
+        if (kind ~ /^bmp/) ttarget = "<= 2 x cp"
         if (kind == "types") ttarget = "<= 3 ms"
-        if (kind == "rawput" && bytes >= 64 * 1048576) mtarget = "<= 1.1"
-        if (kind == "rawget" && bytes >= 64 * 1048576) mtarget = "<= 2.1"
+        if (kind ~ /^raw/ && bytes >= 64 * 1048576) mtarget = "<= 1.1"
         memratio = bytes > 0 ? peak * 1024 / bytes : 0
         if (ttarget != "-") {
             if (!host) ttarget = ttarget " (host only)"
             else if (kind == "types") ttarget = ttarget ": " verdict(tool <= 3000)
-            else ttarget = ttarget ": " verdict(ratio <= (kind ~ /^bmp/ ? 3 : 1.5))
+            else ttarget = ttarget ": " verdict(ratio <= (kind ~ /^bmp/ ? 2 : 1.2))
         }
         if (mtarget != "-") {
             if (!host) mtarget = mtarget " (host only)"
-            else mtarget = mtarget ": " verdict(memratio <= (kind == "rawput" ? 1.1 : 2.1))
+            else mtarget = mtarget ": " verdict(memratio <= 1.1)
         }
         shown = "-"
         if (bytes > 0) shown = sprintf("%.2f", memratio)
@@ -325,11 +348,14 @@ compiler=$(g++ --version | head -n 1)
 wine_version=
 ((use_wine)) && wine_version=$("$wine" --version 2>/dev/null)
 
+results_new=$(mktemp)
+x11_kept=$(mktemp)
 {
     echo "# Benchmark results"
     echo
-    echo "Written by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'): medians of $runs timed runs"
-    echo "after a warm-up run (GETTYPES: medians of $((runs < 21 ? 21 : runs)) runs), $elapsed s in all."
+    echo "Written by \`bench/run.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC'): cold runs (no memory filled"
+    echo "beforehand), medians of $runs timed runs after one untimed run of the same command (GETTYPES:"
+    echo "medians of $((runs < 21 ? 21 : runs)) runs), $elapsed s in all."
     echo
     echo "- Machine: ${cpu:-unknown CPU}, $(nproc) cores available, $memory, Linux $(uname -r), ${os:-unknown OS}; load average at the start: $load_before."
     echo "- Host build: preset \`host-release\` (Release, $compiler), portable clipboard."
@@ -338,8 +364,12 @@ wine_version=
     else
         echo "- Windows build: not measured."
     fi
-    echo "- Memory: transparent huge pages \`${thp:-unavailable}\`; before the runs, $warm_mib MiB were taken, filled and given back once through clipfile's allocator, in $((warm_us / 1000)) ms (a host that backs a virtual machine's memory on first touch makes that first use cost far more than the copies measured)."
-    echo "- Input files, clipboard folder and cp's target: one folder under $base ($fs_type, mounted on $fs_mount)."
+    echo "- Memory: transparent huge pages \`${thp:-unavailable}\`; load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)."
+    if [[ -n $warm_us ]]; then
+        echo "- Rows \"after a warm fill\": $warm_mib MiB were taken, filled and given back once through clipfile's allocator first, in $((warm_us / 1000)) ms; every other row is cold."
+    fi
+    echo "- Input files, clipboard folder and cp's target share one folder per store:"
+    printf '  - %s\n' "${stores[@]}"
     echo "- Time: wall time of the command started from bash; clipfile: the median, then the fastest and the slowest of its timed runs. Ratio: clipfile's median over the reference's median from the same runs (cp of the same input file; /bin/true, or under Wine a no-op program, for GETTYPES). Peak RSS: GNU time's maximum resident set size; RSS / data: that over the bytes moved."
     echo
     table
@@ -349,8 +379,17 @@ wine_version=
         echo
         printf -- '- %s\n' "${failures[@]}"
     fi
-} >"$work/results.md"
-
-cp "$work/results.md" "$root/bench/RESULTS.md"
-cat "$work/results.md"
+} >"$results_new"
+# bench/x11.sh writes a section of its own, kept as it is.
+sed -n '/^<!-- x11 benchmark: begin -->$/,/^<!-- x11 benchmark: end -->$/p' \
+    "$root/bench/RESULTS.md" 2>/dev/null >"$x11_kept"
+cat "$results_new"
+{
+    cat "$results_new"
+    if [[ -s $x11_kept ]]; then
+        echo
+        cat "$x11_kept"
+    fi
+} >"$root/bench/RESULTS.md"
+rm -f "$results_new" "$x11_kept"
 ((${#failures[@]} == 0))

@@ -17,6 +17,7 @@
 
 #include "platform/backend.h"
 #include "posix/portable_backend.h"
+#include "posix/posix_advice.h"
 #include "util/heap_buffer.h"
 
 namespace clipfile {
@@ -753,6 +754,68 @@ TEST_F(PortableClipboardTest, LargeBlocksAreLentWithoutSharingWrites) {
     ASSERT_TRUE(p.clipboard.CloseClipboard());
     EXPECT_EQ(ReadBytes(location_ + "/contents"), encoded);
     EXPECT_EQ(p.memory.GlobalSize(riff), 0u) << "released with the session";
+}
+
+// What a file block moves into a new file through the memory role.
+std::optional<std::string> MovedOut(PortableBackend& p, MemoryHandle block,
+                                    const std::string& path) {
+    const FileHandle file = p.files.CreateFileForWriting(path.c_str());
+    std::size_t written = 0;
+    const BlockTransfer moved = p.memory.WriteBlockToFile(block, file, written);
+    p.files.CloseFile(file);
+    if (moved != BlockTransfer::Done) {
+        return std::nullopt;
+    }
+    return ReadBytes(path).substr(0, written);
+}
+
+TEST_F(PortableClipboardTest, LargeBlocksAreLinkedInWholeAndReadersKeepTheirContents) {
+    const std::string old = Pattern(3u << 20);
+    if (!kHeapOnly) {
+        // Filled from a file, a large block stays in a file of its own.
+        PortableBackend w(location_);
+        WriteBytes(root_ + "/in.bin", old);
+        const FileHandle in = w.files.OpenFileForReading((root_ + "/in.bin").c_str());
+        const MemoryHandle block = w.memory.GlobalAlloc(old.size());
+        std::size_t got = 0;
+        ASSERT_EQ(w.memory.ReadFileIntoBlock(block, in, old.size(), got), BlockTransfer::Done);
+        ASSERT_EQ(got, old.size());
+        w.files.CloseFile(in);
+        BlockFile file;
+        struct stat before {};
+        ASSERT_TRUE(w.memory.OwnFileOf(block, file) && fstat(file.fd, &before) == 0);
+        ASSERT_TRUE(w.clipboard.OpenClipboard() && w.clipboard.EmptyClipboard() &&
+                    w.clipboard.SetClipboardData(CF_DIB, ToData(block)) &&
+                    Put(w, CF_TEXT, "after a linked block") && w.clipboard.CloseClipboard());
+        struct stat after {};
+        ASSERT_EQ(stat((location_ + "/contents").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "the block's file is the new contents";
+        EXPECT_TRUE(Snapshot(location_) ==
+                    (Contents{{CF_DIB, old}, {CF_TEXT, "after a linked block"}}));
+    }
+    Place(location_, {{CF_RIFF, old}});
+    PortableBackend p(location_);
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    const MemoryHandle kept = p.memory.ShareBlock(AsMemory(p.clipboard.GetClipboardData(CF_RIFF)));
+    ASSERT_NE(kept, MemoryHandle::None);
+    ASSERT_TRUE(p.clipboard.CloseClipboard());
+    // A later commit replaces the contents; the kept block still has the old.
+    Place(location_, {{CF_RIFF, Pattern(2u << 20).substr(1)}});
+    EXPECT_TRUE(MovedOut(p, kept, root_ + "/out.bin") == old);
+    p.memory.GlobalFree(kept);
+
+    // Another program truncates the contents while they are lent: the reader
+    // gets a failure or a short copy, never SIGBUS.
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    const MemoryHandle lent = AsMemory(p.clipboard.GetClipboardData(CF_RIFF));
+    const MemoryHandle shared = p.memory.ShareBlock(lent);
+    ASSERT_EQ(truncate((location_ + "/contents").c_str(), 4096), 0);
+    EXPECT_EQ(p.memory.GlobalLock(lent), nullptr);
+    const std::optional<std::string> cut = MovedOut(p, shared, root_ + "/cut.bin");
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_LT(cut->size(), (2u << 20) - 1);
+    p.memory.GlobalFree(shared);
+    ASSERT_TRUE(p.clipboard.CloseClipboard());
 }
 
 // Large buffers come from their own mappings: every byte of every size must be

@@ -165,6 +165,34 @@ HeapBuffer FakePlatform::AllocateBuffer(std::size_t bytes) {
     return AllocateHeapBuffer(bytes);
 }
 
+MemoryHandle FakePlatform::ShareBlock(MemoryHandle block) {
+    if (!blockFiles || Fails(Op::ShareBlock) || !memory_.IsLive(block)) return MemoryHandle::None;
+    const std::span<unsigned char> from = memory_.Bytes(block);
+    const MemoryHandle shared = memory_.Alloc(from.size());
+    if (shared != MemoryHandle::None)
+        std::copy(from.begin(), from.end(), memory_.Bytes(shared).begin());
+    return shared;
+}
+
+BlockTransfer FakePlatform::ReadFileIntoBlock(MemoryHandle block, FileHandle file,
+                                              std::size_t count, std::size_t& got) {
+    got = 0;
+    if (!blockFiles || memory_.Size(block) < count) return BlockTransfer::Unavailable;
+    if (Fails(Op::BlockTransfer)) return BlockTransfer::Failed;
+    return ReadFile(file, memory_.Bytes(block).data(), count, got) ? BlockTransfer::Done
+                                                                   : BlockTransfer::Failed;
+}
+
+BlockTransfer FakePlatform::WriteBlockToFile(MemoryHandle block, FileHandle file,
+                                             std::size_t& written) {
+    written = 0;
+    if (!blockFiles || !memory_.IsLive(block)) return BlockTransfer::Unavailable;
+    if (Fails(Op::BlockTransfer)) return BlockTransfer::Failed;
+    const std::span<unsigned char> bytes = memory_.Bytes(block);
+    return WriteFile(file, bytes.data(), bytes.size(), written) ? BlockTransfer::Done
+                                                                : BlockTransfer::Failed;
+}
+
 BitmapHandle FakePlatform::NewBitmap(FakeBitmap bitmap) {
     const std::uintptr_t handle = nextBitmap_++;
     bitmaps_[handle] = std::move(bitmap);

@@ -27,6 +27,8 @@ enum class Op {
     GlobalAlloc,
     GlobalLock,
     AllocateBuffer,
+    ShareBlock,
+    BlockTransfer,
     DescribeBitmap,
     CreateCompatibleDC,
     GetScreenDC,
@@ -73,6 +75,10 @@ public:
     // Called after GetDIBits has filled the info block, to mimic a platform
     // that rewrites its counts.
     std::function<void(std::uint8_t* info, std::size_t size)> afterGetDIBits;
+    // Off: ShareBlock gives None and block transfers are Unavailable, as on
+    // Windows. On: the memory role shares blocks and moves bytes itself,
+    // through ReadFile and WriteFile (whose failures then show as Failed).
+    bool blockFiles = false;
 
     std::string output;
     std::string error;
@@ -115,6 +121,11 @@ public:
     void GlobalUnlock(MemoryHandle block) override;
     void GlobalFree(MemoryHandle block) override;
     HeapBuffer AllocateBuffer(std::size_t bytes) override;
+    MemoryHandle ShareBlock(MemoryHandle block) override;
+    BlockTransfer ReadFileIntoBlock(MemoryHandle block, FileHandle file, std::size_t count,
+                                    std::size_t& got) override;
+    BlockTransfer WriteBlockToFile(MemoryHandle block, FileHandle file,
+                                   std::size_t& written) override;
     bool DescribeBitmap(BitmapHandle bitmap, BitmapDescription& description) override;
     DcHandle CreateCompatibleDC() override;
     void DeleteDC(DcHandle dc) override;

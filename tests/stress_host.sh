@@ -161,26 +161,31 @@ concurrency() {
 # --- killed mid-way -------------------------------------------------------------
 
 KILLS=200
-kill_test() {
-    head -c $((16 * 1024 * 1024)) /dev/urandom >big.a
-    head -c $((16 * 1024 * 1024)) /dev/urandom >big.b
-    put_ok big.a
-    expect "PUTDATA of 16 MiB before the kills" "$msg" PUTDATA CF_RIFF big.a
-    # Kills fall at random within the shortest time a whole PUTDATA took.
-    local current=a next i started ms window=999999
+# kill_round FORMAT FILE_A FILE_B COUNT: COUNT PUTDATAs of FORMAT, each killed
+# at random within the shortest time a whole PUTDATA took, alternating between
+# the two files; after each, GETDATA must give what a whole PUTDATA of the old
+# or the new file gives. Adds to the counters of kill_test.
+kill_round() {
+    local format=$1 count=$4 current=a next i started ms window=999999 pid delay
+    local -A file=([a]=$2 [b]=$3)
+    for i in b a; do
+        put_ok "${file[$i]}"
+        expect "PUTDATA $format of ${file[$i]} before the kills" "$msg" PUTDATA "$format" "${file[$i]}"
+        get_ok "ref.$i"
+        expect "GETDATA $format before the kills" "$msg" GETDATA "$format" "ref.$i"
+    done
     for i in 1 2 3; do
         started=$(date +%s%N)
-        "${RUN[@]}" PUTDATA CF_RIFF big.$current >/dev/null
+        "${RUN[@]}" PUTDATA "$format" "${file[$current]}" >/dev/null
         ms=$((($(date +%s%N) - started) / 1000000 + 1))
         [[ $ms -lt $window ]] && window=$ms
     done
-    local old=0 new=0 corrupt=0 broken=0 held=0 inside=0 finished=0 pid delay
     get_ok k.out
     local got_ok=$msg
     started=$SECONDS
-    for ((i = 1; i <= KILLS; i++)); do
+    for ((i = 1; i <= count; i++)); do
         [[ $current == a ]] && next=b || next=a
-        "${RUN[@]}" PUTDATA CF_RIFF "big.$next" >/dev/null 2>&1 &
+        "${RUN[@]}" PUTDATA "$format" "${file[$next]}" >/dev/null 2>&1 &
         pid=$!
         delay=$((RANDOM * window / 32768))
         sleep "$((delay / 1000)).$(printf '%03d' $((delay % 1000)))"
@@ -188,31 +193,47 @@ kill_test() {
         wait "$pid" 2>/dev/null && finished=$((finished + 1))
         # Only a lock holder writes the temporary contents: one left behind
         # means the process died holding the lock.
-        compgen -G "$CLIP/contents.tmp.$pid" >/dev/null && inside=$((inside + 1))
+        compgen -G "$CLIP/contents.tmp.$pid*" >/dev/null && inside=$((inside + 1))
         flock -n "$CLIP/lock" true || held=$((held + 1))
-        clip GETDATA CF_RIFF k.out
+        clip GETDATA "$format" k.out
         if [[ $status -ne 0 || $out != "$got_ok" ]]; then
             broken=$((broken + 1))
             echo "# after kill $i: status $status, $(printf '%q' "$out")"
-        elif cmp -s k.out "big.$current"; then
+        elif cmp -s k.out "ref.$current"; then
             old=$((old + 1))
-        elif cmp -s k.out "big.$next"; then
+        elif cmp -s k.out "ref.$next"; then
             new=$((new + 1))
             current=$next
         else
             corrupt=$((corrupt + 1))
         fi
     done
-    echo "# kills: $KILLS SIGKILLs within ${window} ms of a 16 MiB PUTDATA in $((SECONDS - started)) s:" \
-        "$old kept the old contents, $new had the new, $corrupt neither;" \
+    echo "# kills: $count SIGKILLs within ${window} ms of a PUTDATA $format of ${file[a]} in $((SECONDS - started)) s"
+    rm -f ref.a ref.b k.out
+}
+
+kill_test() {
+    head -c $((16 * 1024 * 1024)) /dev/urandom >big.a
+    head -c $((16 * 1024 * 1024)) /dev/urandom >big.b
+    local old=0 new=0 corrupt=0 broken=0 held=0 inside=0 finished=0
+    kill_round CF_RIFF big.a big.b "$KILLS"
+    local raw_old=$old raw_new=$new
+    # Large raw blocks are linked into place, so the locked part of a raw
+    # PUTDATA is short; a bitmap's pixels are still written while it is held.
+    make_bmp pic.a 2048 2048
+    make_bmp pic.b 2048 2048
+    kill_round CF_BITMAP pic.a pic.b $((KILLS / 2))
+    local kills=$((KILLS + KILLS / 2))
+    echo "# kills: $((old + new)) of $kills: $old kept the old contents, $new had the new, $corrupt neither;" \
         "$inside died holding the lock, $finished finished first; lock left held $held times;" \
         "$broken following commands failed"
-    if [[ $corrupt -eq 0 && $((old + new)) -eq $KILLS ]]; then pass "after $KILLS kills the clipboard held the old or the new contents, whole"; else fail "old or new contents after each kill" "$corrupt corrupt, $broken failed reads"; fi
+    if [[ $corrupt -eq 0 && $((old + new)) -eq $kills ]]; then pass "after $kills kills the clipboard held the old or the new contents, whole"; else fail "old or new contents after each kill" "$corrupt corrupt, $broken failed reads"; fi
     if [[ $broken -eq 0 ]]; then pass "the command after every kill works"; else fail "the command after every kill works" "$broken failed"; fi
     if [[ $held -eq 0 ]]; then pass "no kill left the lock held"; else fail "no kill left the lock held" "$held times"; fi
     # The kills must have hit the locked part of the command, or they prove little.
-    if [[ $inside -ge 10 && $old -gt 0 && $new -gt 0 ]]; then pass "$inside kills landed while the lock was held"; else fail "kills landed inside the locked session" "$inside inside, $old old, $new new"; fi
-    clip GETTYPES
+    if [[ $inside -ge 10 && $raw_old -gt 0 && $raw_new -gt 0 && $old -gt $raw_old && $new -gt $raw_new ]]; then pass "$inside kills landed while the lock was held"; else fail "kills landed inside the locked session" "$inside inside, $old old, $new new ($raw_old and $raw_new raw)"; fi
+    put_ok big.a
+    expect "PUTDATA after the kills" "$msg" PUTDATA CF_RIFF big.a
     if compgen -G "$CLIP/contents.tmp.*" >/dev/null; then fail "the next session removes what killed ones left" "$(ls "$CLIP")"; else pass "the next session removes what killed ones left"; fi
 
     # Another process holds the lock for $1 s; a command that meets it waits
@@ -242,7 +263,7 @@ kill_test() {
     kill -9 "$holder"
     wait "$holder" 2>/dev/null
     expect "GETTYPES right after the holder was killed" "$msg" GETTYPES
-    rm -f big.a big.b k.out held
+    rm -f big.a big.b pic.a pic.b held
 }
 
 # --- hostile clipboard folder --------------------------------------------------
@@ -533,6 +554,9 @@ full_disk() {
     printf 'x' >tiny.txt
     message empty_failed put_data_failed=tiny.txt
     expect "PUTDATA of 1 byte on a full disk" "$msg" PUTDATA CF_TEXT tiny.txt
+    head -c $((2 * 1024 * 1024)) /dev/urandom >mid.bin
+    message empty_failed put_data_failed=mid.bin
+    expect "PUTDATA of a 2 MiB file block on a full disk" "$msg" PUTDATA CF_TEXT mid.bin
     listing 'Disk Format - [49152]'
     expect "GETTYPES on a full disk" "$msg" GETTYPES
     rm -f got.bin
@@ -544,11 +568,21 @@ full_disk() {
     expect "PUTDATA once space is back" "$msg" PUTDATA "Brand New Name" tiny.txt
     listing 'Brand New Name - [49153]'
     expect "the new name registered once space is back" "$msg" GETTYPES
+    # A large block is a file of its own that becomes the contents: 3 MiB
+    # held and 4 MiB placed fit on the 8 MiB disk side by side.
+    put_ok old.bin
+    expect "PUTDATA of 3 MiB again" "$msg" PUTDATA "Disk Format" old.bin
+    head -c $((4 * 1024 * 1024)) /dev/urandom >new.bin
+    put_ok new.bin
+    expect "PUTDATA of 4 MiB next to 3 MiB on an 8 MiB disk" "$msg" PUTDATA "Disk Format" new.bin
+    get_ok got.bin
+    expect "GETDATA of the 4 MiB" "$msg" GETDATA "Disk Format" got.bin
+    expect_file "the 4 MiB came back whole" got.bin new.bin
 
     umount small
     rmdir small
     export XDG_RUNTIME_DIR=$saved
-    rm -f old.bin new.bin got.bin big.bmp tiny.txt
+    rm -f old.bin new.bin got.bin big.bmp tiny.txt mid.bin
 }
 
 for section in ${STRESS_SECTIONS:-concurrency kill_test hostile_location damaged_files bad_paths full_disk}; do

@@ -142,6 +142,57 @@ TEST(GetData, EachFailurePointPrintsItsMessageAndTheSummary) {
     }
 }
 
+// A memory role that shares blocks and moves bytes itself: the commands give
+// the same bytes and, when the move fails, the same messages.
+TEST(GetData, BlocksTheMemoryRoleMovesItselfKeepTheMessages) {
+    const std::vector<FailureCase> cases = {
+        {"moved", [](FakePlatform&) {}, kGetOk, true},
+        {"not shared", [](FakePlatform& p) { p.failing.insert(Op::ShareBlock); }, kGetOk, true},
+        {"move fails", [](FakePlatform& p) { p.failing.insert(Op::BlockTransfer); },
+         "\n * Variation in bytes copied into the file. * \n" + kGetFail, true},
+        {"short move", [](FakePlatform& p) { p.writeLimit = 2; },
+         "\n * Variation in bytes copied into the file. * \n" + kGetFail, true},
+    };
+    for (const auto& c : cases) {
+        FakePlatform platform;
+        platform.blockFiles = true;
+        platform.Place(CF_TEXT, {'a', 'b', 'c', 0});
+        c.arrange(platform);
+        EXPECT_EQ(Command(platform, "GETDATA", "CF_TEXT", "out.bin"), 0) << c.label;
+        EXPECT_EQ(platform.output, c.output) << c.label;
+        if (c.output == kGetOk) {
+            EXPECT_EQ(platform.files["out.bin"].bytes, (Bytes{'a', 'b', 'c', 0})) << c.label;
+        }
+        EXPECT_EQ(platform.LiveMemoryBlocks(), 1U) << c.label << ": shared block leaked";
+        ExpectBalanced(platform);
+    }
+}
+
+TEST(PutData, BlocksTheMemoryRoleFillsItselfKeepTheMessages) {
+    const std::vector<FailureCase> cases = {
+        {"moved", [](FakePlatform&) {}, kPutOk, true},
+        {"move fails", [](FakePlatform& p) { p.failing.insert(Op::BlockTransfer); },
+         "\n * Error while reading the bits from Global Memory. * \n" + kPutFail, false},
+        {"read fails", [](FakePlatform& p) { p.failing.insert(Op::ReadFile); },
+         "\n * Error while reading the bits from Global Memory. * \n" + kPutFail, false},
+    };
+    for (const auto& c : cases) {
+        FakePlatform platform;
+        platform.blockFiles = true;
+        platform.Place(CF_LOCALE, {4, 9});
+        platform.files["in.bin"].bytes = {'t', 'x', 't'};
+        c.arrange(platform);
+        Command(platform, "PUTDATA", "CF_TEXT", "in.bin");
+        EXPECT_EQ(platform.output, c.output) << c.label;
+        const FormatId kept = c.fileCreated ? CF_TEXT : CF_LOCALE;
+        EXPECT_EQ(platform.Formats(), std::vector<FormatId>{kept}) << c.label;
+        EXPECT_EQ(platform.DataOf(kept), c.fileCreated ? (Bytes{'t', 'x', 't', 0}) : (Bytes{4, 9}))
+            << c.label;
+        EXPECT_EQ(platform.LiveMemoryBlocks(), 1U) << c.label << ": block leaked";
+        ExpectBalanced(platform);
+    }
+}
+
 TEST(GetData, DirectoryAsPathFailsToOpen) {
     FakePlatform platform;
     platform.Place(CF_TEXT, {1});

@@ -7,6 +7,11 @@
 
 namespace clipfile {
 
+// How a move between a block and a file went when the memory role makes it
+// itself: Unavailable means it moved nothing and the caller copies through
+// GlobalLock and the files role instead.
+enum class BlockTransfer { Unavailable, Done, Failed };
+
 // Global memory blocks, the currency of the clipboard, always GMEM_FIXED; and
 // the heap for the commands' own working copies.
 class GlobalMemory {
@@ -20,6 +25,20 @@ public:
     virtual void GlobalFree(MemoryHandle block) = 0;
 
     virtual HeapBuffer AllocateBuffer(std::size_t bytes) = 0;
+
+    // A new block, owned by the caller, that holds the bytes of block for as
+    // long as it lives, taken without copying them: what a command keeps of a
+    // clipboard block once the clipboard is closed. None when the block cannot
+    // be kept so; the caller then copies it.
+    virtual MemoryHandle ShareBlock(MemoryHandle block) = 0;
+    // Fills the block's first count bytes from the file's position without
+    // passing them through this process. got holds the bytes moved, short at
+    // the end of the file.
+    virtual BlockTransfer ReadFileIntoBlock(MemoryHandle block, FileHandle file, std::size_t count,
+                                            std::size_t& got) = 0;
+    // Writes the whole block at the file's position the same way.
+    virtual BlockTransfer WriteBlockToFile(MemoryHandle block, FileHandle file,
+                                           std::size_t& written) = 0;
 };
 
 }  // namespace clipfile

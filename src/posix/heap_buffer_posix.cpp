@@ -12,18 +12,8 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} * 1024 * 1024;
 
-#if defined(__has_feature)
-#define CLIPFILE_HAS_FEATURE(feature) __has_feature(feature)
-#else
-#define CLIPFILE_HAS_FEATURE(feature) 0
-#endif
-
 // AddressSanitizer guards only the heap: its builds keep every buffer there.
-#if defined(__SANITIZE_ADDRESS__) || CLIPFILE_HAS_FEATURE(address_sanitizer)
-constexpr std::size_t kMappedMin = SIZE_MAX;
-#else
-constexpr std::size_t kMappedMin = 2 * kHugePage;
-#endif
+constexpr std::size_t kMappedMin = kHeapOnly ? SIZE_MAX : 2 * kHugePage;
 
 // A large buffer is filled right after it is allocated, and taking its memory
 // in 4 KiB faults costs as much as a copy of the whole file. Mapped on a 2 MiB

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "posix/kernel_files.h"
 #include "posix/portable_memory.h"
 #include "posix/posix_io.h"
 
@@ -81,6 +82,42 @@ bool PendingContents::Append(FormatId id, std::span<const std::uint8_t> head,
         return false;
     }
     end_ = tableOffset;
+    return true;
+}
+
+// Linked under a name of its own first, then renamed over the session's
+// usual name, so that the session stays as it was until the adopted file
+// takes its place.
+bool PendingContents::Adopt(int dirFd, int fd, FormatId id, std::uint64_t offset,
+                            std::uint64_t size) {
+    char name[sizeof name_];
+    char linked[sizeof name_ + 2];
+    std::snprintf(name, sizeof name, "%s%ld", kContentsTempPrefix, static_cast<long>(getpid()));
+    std::snprintf(linked, sizeof linked, "%s.a", name);
+    UniqueFd own(fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    EntryList entries;
+    if (!own || offset < kContentsHeaderSize || !Reserve(entries, 1)) {
+        return false;
+    }
+    entries.items[entries.count++] = {id, offset, size};
+    const std::uint64_t end = offset + size;
+    unlinkat(dirFd, linked, 0);
+    if (!WriteContentsTable(own.get(), end, entries) ||
+        !WriteContentsHeader(own.get(), entries.count, end) ||
+        !LinkUnnamedFile(own.get(), dirFd, linked)) {
+        return false;
+    }
+    if (renameat(dirFd, linked, dirFd, name) != 0) {
+        unlinkat(dirFd, linked, 0);
+        return false;
+    }
+    // The session's own file, if any, lost its name to the rename.
+    fd_.reset();
+    dirFd_ = dirFd;
+    std::snprintf(name_, sizeof name_, "%s", name);
+    fd_ = std::move(own);
+    entries_ = std::move(entries);
+    end_ = end;
     return true;
 }
 

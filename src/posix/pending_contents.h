@@ -30,6 +30,12 @@ public:
     // keeps its place with an empty block until its new data lands.
     bool Start(int dirFd, int committedFd, const EntryList& committed, bool keepCurrent,
                FormatId replaced);
+    // Takes a file whose bytes from offset on are the data of id as the whole
+    // session, in place of its temporary file: the header and table are
+    // written around the data and the file is named, its data never copied.
+    // fd is borrowed; the session keeps a descriptor of its own. On failure
+    // the session stays as it was.
+    bool Adopt(int dirFd, int fd, FormatId id, std::uint64_t offset, std::uint64_t size);
     // Writes one format's bytes, head then body, as a single block; a failure
     // drops the whole session.
     bool Append(FormatId id, std::span<const std::uint8_t> head,

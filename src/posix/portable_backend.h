@@ -21,15 +21,16 @@ bool DefaultClipboardLocation(char* path, std::size_t size);
 // the portable screen, POSIX files and the standard streams.
 class PortableBackend final : public Backend {
 public:
-    explicit PortableBackend(std::string_view location) : clipboard(location, memory, graphics) {}
+    explicit PortableBackend(std::string_view location)
+        : memory(location, files), clipboard(location, memory, graphics) {}
 
     Platform& platform() override { return roles; }
     operator Platform&() { return roles; }  // NOLINT(google-explicit-constructor)
 
     StdioConsole console;
+    PosixFiles files;
     PortableMemory memory;
     PortableGraphics graphics;
-    PosixFiles files;
     PortableClipboard clipboard;
     Platform roles{console, clipboard, memory, graphics, files};
 };

@@ -16,7 +16,7 @@ namespace clipfile {
 namespace {
 
 constexpr std::size_t kBitmapBlobHeader = 8;
-constexpr std::uint64_t kMappedBlockMin = std::uint64_t{64} * 1024;
+constexpr std::uint64_t kReferredBlockMin = std::uint64_t{64} * 1024;
 
 // The size of a stored bitmap, checked against the bytes it occupies.
 bool ReadBitmapSize(int fd, const portable::ContentsEntry& entry, std::int32_t& width,
@@ -99,10 +99,9 @@ bool PortableClipboard::CloseClipboard() {
     // Renamed while the lock is still held, so the next session sees it.
     const bool ok = pending_.Commit();
     for (std::uint32_t i = 0; i < handedOut_.count; ++i) {
-        memory_.heap().Free(handedOut_.items[i]);
+        memory_.GlobalFree(handedOut_.items[i]);
     }
     handedOut_.count = 0;
-    memory_.UnmapAll();
     for (std::uint32_t i = 0; i < handedOutBitmaps_.count; ++i) {
         graphics_.DeleteObject(handedOutBitmaps_.items[i]);
     }
@@ -142,10 +141,20 @@ bool PortableClipboard::SetClipboardData(FormatId id, DataHandle data) {
         return true;
     }
     const MemoryHandle block = AsMemory(data);
-    if (!memory_.heap().IsLive(block) || !AppendPending(id, {}, memory_.heap().Bytes(block))) {
+    // A block in a file of its own becomes the whole new contents without a
+    // copy when it is the session's only format.
+    BlockFile file;
+    const bool alone = pending_.IsActive() ? pending_.entries().count == 0 : committed_.count == 0;
+    if (alone && memory_.OwnFileOf(block, file) &&
+        pending_.Adopt(dirFd_.get(), file.fd, id, file.offset, file.size)) {
+        memory_.GlobalFree(block);
+        return true;
+    }
+    std::span<const std::uint8_t> bytes;
+    if (!memory_.BytesOf(block, bytes) || !AppendPending(id, {}, bytes)) {
         return false;
     }
-    memory_.heap().Free(block);
+    memory_.GlobalFree(block);
     return true;
 }
 
@@ -190,11 +199,12 @@ DataHandle PortableClipboard::GetClipboardData(FormatId id) {
         return DataHandle::None;
     }
     const portable::ContentsEntry entry = entries.items[index];
-    if (!pending_.IsActive() && entry.size >= kMappedBlockMin) {
-        const MemoryHandle mapped =
-            memory_.MapFileRange(committedFd_.get(), entry.offset, entry.size);
-        if (mapped != MemoryHandle::None) {
-            return ToData(mapped);
+    if (!pending_.IsActive() && entry.size >= kReferredBlockMin) {
+        const MemoryHandle referred =
+            memory_.ReferToFileRange(committedFd_.get(), entry.offset, entry.size);
+        if (referred != MemoryHandle::None) {
+            handedOut_.items[handedOut_.count++] = referred;
+            return ToData(referred);
         }
     }
     const MemoryHandle block = memory_.heap().Alloc(static_cast<std::size_t>(entry.size));

@@ -13,14 +13,16 @@ namespace clipfile {
 
 namespace {
 
-int FdOf(FileHandle file) {
-    const auto value = static_cast<std::uintptr_t>(file);
-    return value == 0 || value - 1 > INT_MAX ? -1 : static_cast<int>(value - 1);
-}
+int FdOf(FileHandle file) { return PosixFiles::Descriptor(file); }
 
 FileHandle HandleOf(int fd) { return static_cast<FileHandle>(static_cast<std::uintptr_t>(fd) + 1); }
 
 }  // namespace
+
+int PosixFiles::Descriptor(FileHandle file) {
+    const auto value = static_cast<std::uintptr_t>(file);
+    return value == 0 || value - 1 > INT_MAX ? -1 : static_cast<int>(value - 1);
+}
 
 FileHandle PosixFiles::OpenFileForReading(const char* path) {
     if (path == nullptr) {

@@ -17,6 +17,9 @@ public:
     bool WriteFile(FileHandle file, const void* data, std::size_t count,
                    std::size_t& written) override;
     bool CloseFile(FileHandle file) override;
+
+    // The descriptor of a handle this role gave out, or -1.
+    static int Descriptor(FileHandle file);
 };
 
 }  // namespace clipfile

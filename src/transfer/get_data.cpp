@@ -11,9 +11,11 @@ namespace clipfile {
 
 namespace {
 
-// A copy of a clipboard block, taken so that the clipboard is closed again
-// before any file output starts.
+// What a command keeps of a clipboard block, so that the clipboard is closed
+// again before any file output starts: a block shared by the memory role, or
+// a copy.
 struct ClipboardCopy {
+    UniqueMemoryBlock shared;
     HeapBuffer bytes;
     std::size_t size = 0;
 };
@@ -35,6 +37,11 @@ bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
         return false;
     }
     const std::size_t size = platform.memory.GlobalSize(block);
+    copy.shared = UniqueMemoryBlock(platform, platform.memory.ShareBlock(block));
+    if (copy.shared) {
+        copy.size = size;
+        return true;
+    }
     MemoryLock lock(platform, block);
     if (!lock) {
         message::DataLockFailed(platform);
@@ -52,6 +59,24 @@ bool CopyClipboardData(Platform& platform, FormatId id, ClipboardCopy& copy) {
     return true;
 }
 
+// The shared block goes out through the memory role where it can move the
+// bytes itself, else through its lock.
+bool WriteCopy(Platform& platform, ClipboardCopy& copy, FileHandle file) {
+    std::size_t written = 0;
+    if (!copy.shared) {
+        return platform.files.WriteFile(file, copy.bytes.get(), copy.size, written) &&
+               written == copy.size;
+    }
+    switch (platform.memory.WriteBlockToFile(copy.shared.get(), file, written)) {
+        case BlockTransfer::Done: return written == copy.size;
+        case BlockTransfer::Failed: return false;
+        case BlockTransfer::Unavailable: break;
+    }
+    MemoryLock lock(platform, copy.shared.get());
+    return lock && platform.files.WriteFile(file, lock.bytes(), copy.size, written) &&
+           written == copy.size;
+}
+
 bool ExportRawFormatToFile(Platform& platform, FormatId id, const char* path) {
     ClipboardCopy copy;
     if (!CopyClipboardData(platform, id, copy)) {
@@ -62,11 +87,10 @@ bool ExportRawFormatToFile(Platform& platform, FormatId id, const char* path) {
         message::OutputOpenFailed(platform, path);
         return false;
     }
-    std::size_t written = 0;
-    const bool wrote = platform.files.WriteFile(file.get(), copy.bytes.get(), copy.size, written);
+    const bool wrote = WriteCopy(platform, copy, file.get());
     // A failed close means buffered bytes never reached the file.
     const bool closed = Close(platform, file);
-    if (!wrote || written != copy.size || !closed) {
+    if (!wrote || !closed) {
         message::OutputWriteFailed(platform);
         return false;
     }

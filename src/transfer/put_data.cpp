@@ -15,11 +15,41 @@ namespace clipfile {
 
 namespace {
 
-// A new memory block, locked for filling.
+// A new memory block, locked.
 struct FillableBlock {
     UniqueMemoryBlock block;
     MemoryLock lock;
 };
+
+// A new block of blockSize bytes whose first size bytes are read from the
+// file's position, locked; prints its own messages. The block is filled
+// before it is locked: a memory role that moves the bytes itself may then keep
+// them where they landed (the portable one keeps a large block filled so in a
+// file, which the commit links as the new contents). The BMP import locks
+// first, as its pixels are converted faster from memory.
+std::optional<FillableBlock> ReadIntoNewBlock(Platform& platform, FileHandle file, std::size_t size,
+                                              std::size_t blockSize) {
+    UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(blockSize));
+    if (!block) {
+        message::BlockAllocationFailed(platform);
+        return std::nullopt;
+    }
+    std::size_t got = 0;
+    const BlockTransfer moved = platform.memory.ReadFileIntoBlock(block.get(), file, size, got);
+    MemoryLock lock(platform, block.get());
+    if (!lock) {
+        message::BlockAllocationFailed(platform);
+        return std::nullopt;
+    }
+    const bool read = moved == BlockTransfer::Unavailable
+                          ? platform.files.ReadFile(file, lock.bytes(), size, got) && got == size
+                          : moved == BlockTransfer::Done && got == size;
+    if (!read) {
+        message::InputReadFailed(platform);
+        return std::nullopt;
+    }
+    return FillableBlock{std::move(block), std::move(lock)};
+}
 
 std::optional<FillableBlock> AllocateFillable(Platform& platform, std::size_t size) {
     UniqueMemoryBlock block(platform, platform.memory.GlobalAlloc(size));
@@ -50,16 +80,11 @@ UniqueMemoryBlock ReadFileIntoBlock(Platform& platform, FileHandle file, FormatI
     }
     const auto size = static_cast<std::size_t>(length);
     const std::size_t room = TerminatorRoom(id, size);
-    std::optional<FillableBlock> read = AllocateFillable(platform, size + room);
+    std::optional<FillableBlock> read = ReadIntoNewBlock(platform, file, size, size + room);
     if (!read) {
         return {};
     }
     auto* bytes = static_cast<std::uint8_t*>(read->lock.bytes());
-    std::size_t got = 0;
-    if (!platform.files.ReadFile(file, bytes, size, got) || got != size) {
-        message::InputReadFailed(platform);
-        return {};
-    }
     if (room != 0 && EndsWithTerminator(id, bytes, size)) {
         std::optional<FillableBlock> exact = AllocateFillable(platform, size);
         if (!exact) {

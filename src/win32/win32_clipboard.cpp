@@ -120,4 +120,19 @@ HeapBuffer Win32GlobalMemory::AllocateBuffer(std::size_t bytes) {
     return AllocateHeapBuffer(bytes);
 }
 
+// Clipboard blocks here are plain memory: the commands copy them themselves.
+MemoryHandle Win32GlobalMemory::ShareBlock(MemoryHandle /*block*/) { return MemoryHandle::None; }
+
+BlockTransfer Win32GlobalMemory::ReadFileIntoBlock(MemoryHandle /*block*/, FileHandle /*file*/,
+                                                   std::size_t /*count*/, std::size_t& got) {
+    got = 0;
+    return BlockTransfer::Unavailable;
+}
+
+BlockTransfer Win32GlobalMemory::WriteBlockToFile(MemoryHandle /*block*/, FileHandle /*file*/,
+                                                  std::size_t& written) {
+    written = 0;
+    return BlockTransfer::Unavailable;
+}
+
 }  // namespace clipfile::win32

@@ -63,6 +63,11 @@ public:
     void GlobalUnlock(MemoryHandle block) override;
     void GlobalFree(MemoryHandle block) override;
     HeapBuffer AllocateBuffer(std::size_t bytes) override;
+    MemoryHandle ShareBlock(MemoryHandle block) override;
+    BlockTransfer ReadFileIntoBlock(MemoryHandle block, FileHandle file, std::size_t count,
+                                    std::size_t& got) override;
+    BlockTransfer WriteBlockToFile(MemoryHandle block, FileHandle file,
+                                   std::size_t& written) override;
 
 private:
     const Win32Clipboard& clipboard_;
