@@ -116,6 +116,10 @@ for ((run = 1; run <= runs; run++)); do
     release_all
     timed "put xclip" xclip_put xclip_get
     release_all
+    timed "hand-over clipfile" clip_put clip_get
+    release_all
+    timed "hand-over xclip" xclip_put xclip_get
+    release_all
     xclip_put || die "xclip could not take the clipboard"
     timed "get clipfile" clip_get
     timed "get xclip" xclip_get
@@ -128,7 +132,7 @@ stats() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { pri
 fmt_s() { awk -v ms="$1" 'BEGIN { printf "%.2f s", ms / 1000 }'; }
 
 rows=()
-for case in put get; do
+for case in put get hand-over; do
     read -r mine fastest slowest <<<"$(stats "${times[$case clipfile]}")"
     read -r theirs _ _ <<<"$(stats "${times[$case xclip]}")"
     ratio=$(awk -v a="$mine" -v b="$theirs" 'BEGIN { printf "%.2f", a / b }')
@@ -150,7 +154,9 @@ section=$(
     echo "- clipfile: \`${clipfile#"$root"/}\`; xclip $(xclip -version 2>&1 | sed -n 's/^xclip version //p')."
     echo "- put: \`clipfile PUTDATA\` (or \`xclip -i\`, which forks its owner) and then \`xclip -o\` until the reader"
     echo "  holds every byte; get: with \`xclip -i\` the owner, \`clipfile GETDATA\` or \`xclip -o\`. Both readers write"
-    echo "  to a file beside the data (under $base). Ratio: clipfile's median over xclip's."
+    echo "  to a file beside the data (under $base); hand-over: each tool puts and then reads back"
+    echo "  with its own reader (\`PUTDATA\` then \`GETDATA\`, \`xclip -i\` then \`xclip -o\`)."
+    echo "  Ratio: clipfile's median over xclip's."
     echo "- Server peak RSS: VmHWM of clipfile's selection server once the reader has every byte."
     echo
     echo "| case | clipfile | fastest - slowest | xclip | ratio | target |"

@@ -161,12 +161,14 @@ concurrency() {
 # --- killed mid-way -------------------------------------------------------------
 
 KILLS=200
-# kill_round FORMAT FILE_A FILE_B COUNT: COUNT PUTDATAs of FORMAT, each killed
-# at random within the shortest time a whole PUTDATA took, alternating between
-# the two files; after each, GETDATA must give what a whole PUTDATA of the old
-# or the new file gives. Adds to the counters of kill_test.
+# kill_round FORMAT FILE_A FILE_B COUNT [INSIDE]: COUNT PUTDATAs of FORMAT, each
+# killed at random within the shortest time a whole PUTDATA took, alternating
+# between the two files; after each, GETDATA must give what a whole PUTDATA of
+# the old or the new file gives. With INSIDE, up to twice COUNT more until that
+# many kills in all have landed while the lock was held (a busy machine
+# stretches the unlocked part). Adds to the counters of kill_test.
 kill_round() {
-    local format=$1 count=$4 current=a next i started ms window=999999 pid delay
+    local format=$1 count=$4 want=${5:-0} current=a next i started ms window=999999 pid delay
     local -A file=([a]=$2 [b]=$3)
     for i in b a; do
         put_ok "${file[$i]}"
@@ -183,7 +185,8 @@ kill_round() {
     get_ok k.out
     local got_ok=$msg
     started=$SECONDS
-    for ((i = 1; i <= count; i++)); do
+    for ((i = 1; i <= count || (inside < want && i <= 3 * count); i++)); do
+        kills=$((kills + 1))
         [[ $current == a ]] && next=b || next=a
         "${RUN[@]}" PUTDATA "$format" "${file[$next]}" >/dev/null 2>&1 &
         pid=$!
@@ -208,22 +211,21 @@ kill_round() {
             corrupt=$((corrupt + 1))
         fi
     done
-    echo "# kills: $count SIGKILLs within ${window} ms of a PUTDATA $format of ${file[a]} in $((SECONDS - started)) s"
+    echo "# kills: $((i - 1)) SIGKILLs within ${window} ms of a PUTDATA $format of ${file[a]} in $((SECONDS - started)) s"
     rm -f ref.a ref.b k.out
 }
 
 kill_test() {
     head -c $((16 * 1024 * 1024)) /dev/urandom >big.a
     head -c $((16 * 1024 * 1024)) /dev/urandom >big.b
-    local old=0 new=0 corrupt=0 broken=0 held=0 inside=0 finished=0
+    local old=0 new=0 corrupt=0 broken=0 held=0 inside=0 finished=0 kills=0
     kill_round CF_RIFF big.a big.b "$KILLS"
     local raw_old=$old raw_new=$new
     # Large raw blocks are linked into place, so the locked part of a raw
     # PUTDATA is short; a bitmap's pixels are still written while it is held.
     make_bmp pic.a 2048 2048
     make_bmp pic.b 2048 2048
-    kill_round CF_BITMAP pic.a pic.b $((KILLS / 2))
-    local kills=$((KILLS + KILLS / 2))
+    kill_round CF_BITMAP pic.a pic.b $((KILLS / 2)) 10
     echo "# kills: $((old + new)) of $kills: $old kept the old contents, $new had the new, $corrupt neither;" \
         "$inside died holding the lock, $finished finished first; lock left held $held times;" \
         "$broken following commands failed"

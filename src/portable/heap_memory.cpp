@@ -9,6 +9,8 @@ struct HeapGlobalMemory::Block {
     std::size_t size = 0;
     HeapBuffer bytes;
     unsigned locks = 0;
+    // Holders of the handle: one, and one more for each Share.
+    unsigned owners = 1;
 };
 
 HeapGlobalMemory::~HeapGlobalMemory() {
@@ -23,7 +25,7 @@ MemoryHandle HeapGlobalMemory::Alloc(std::size_t bytes) {
     if (!data) {
         return MemoryHandle::None;
     }
-    auto* block = new (std::nothrow) Block{bytes, std::move(data), 0};
+    auto* block = new (std::nothrow) Block{bytes, std::move(data), 0, 1};
     if (block == nullptr) {
         return MemoryHandle::None;
     }
@@ -57,9 +59,18 @@ void HeapGlobalMemory::Unlock(MemoryHandle block) {
     }
 }
 
-void HeapGlobalMemory::Free(MemoryHandle block) {
+MemoryHandle HeapGlobalMemory::Share(MemoryHandle block) {
     Block* found = Find(block);
     if (found == nullptr) {
+        return MemoryHandle::None;
+    }
+    ++found->owners;
+    return block;
+}
+
+void HeapGlobalMemory::Free(MemoryHandle block) {
+    Block* found = Find(block);
+    if (found == nullptr || --found->owners > 0) {
         return;
     }
     live_.erase(found);

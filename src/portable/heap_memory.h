@@ -24,6 +24,9 @@ public:
     void* Lock(MemoryHandle block);
     void Unlock(MemoryHandle block);
     void Free(MemoryHandle block);
+    // The same block for one more holder, who frees it too: the bytes go
+    // only when every holder has freed the handle. None for an unknown one.
+    MemoryHandle Share(MemoryHandle block);
 
     // The bytes of a live block (empty for an unknown handle).
     std::span<unsigned char> Bytes(MemoryHandle block) const;

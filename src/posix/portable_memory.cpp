@@ -205,7 +205,10 @@ HeapBuffer PortableMemory::AllocateBuffer(std::size_t bytes) { return AllocateHe
 // that costs nothing.
 MemoryHandle PortableMemory::ShareBlock(MemoryHandle block) {
     const FileBlockRecord* file = FindFile(block);
-    if (file == nullptr || file->own) {
+    if (file == nullptr) {
+        return heap_.Share(block);
+    }
+    if (file->own) {
         return MemoryHandle::None;
     }
     return ReferToFileRange(file->fd.get(), file->offset, file->size);
