@@ -232,6 +232,8 @@ for base in "${bases[@]}"; do
     mkdir -p "$files" "$work/runtime"
     chmod 700 "$work/runtime"
     export XDG_RUNTIME_DIR=$work/runtime
+    # The portable clipboard, even on a desktop.
+    export CLIPFILE_CLIPBOARD=portable
     avail_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
     ((avail_kib > 4 * 1024 * 1024)) || die "$base has less than 4 GiB free"
     fs_type=$(stat -f -c %T "$work")
