@@ -90,5 +90,38 @@ TEST(SizeLimits, BlocksNearTheTopOfTheAddressSpaceAreWholeOrRefused) {
     }
 }
 
+// A block that grows while it is filled (the X11 clipboard's incremental
+// reads) keeps its bytes across the heap, the mappings and back, and a size
+// that cannot be had leaves it whole.
+TEST(SizeLimits, ResizedBlocksKeepTheirBytes) {
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const std::size_t steps[] = {0,        100, 3 * kMiB,    64 * kMiB, 64 * kMiB + 5,
+                                 6 * kMiB, 10,  SIZE_MAX - 1};
+    HeapGlobalMemory memory;
+    const MemoryHandle block = memory.Alloc(1);
+    ASSERT_NE(block, MemoryHandle::None);
+    std::size_t size = 1;
+    memory.Bytes(block)[0] = 0x5A;
+    for (const std::size_t next : steps) {
+        const std::size_t filled = size;
+        const bool resized = memory.ReAlloc(block, next);
+        EXPECT_EQ(resized, next != SIZE_MAX - 1) << next;
+        size = resized ? next : size;
+        ASSERT_EQ(memory.Size(block), size) << next;
+        const std::span<unsigned char> bytes = memory.Bytes(block);
+        const std::size_t kept = filled < size ? filled : size;
+        for (std::size_t at = 0; at < kept; at += 4093) {
+            EXPECT_EQ(bytes[at], at == 0 ? 0x5A : static_cast<unsigned char>(at))
+                << next << " at " << at;
+        }
+        for (std::size_t at = 4093; at < size; at += 4093) {
+            bytes[at] = static_cast<unsigned char>(at);
+        }
+        if (size != 0) {
+            bytes[0] = 0x5A;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace clipfile

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/types.h"
 #include "util/heap_buffer.h"
@@ -25,6 +26,28 @@ public:
     virtual void GlobalFree(MemoryHandle block) = 0;
 
     virtual HeapBuffer AllocateBuffer(std::size_t bytes) = 0;
+
+    // A new size for an unlocked block, keeping its bytes up to the smaller
+    // size: the block's handle, which may have changed, or None with the
+    // block untouched. Unless a role moves blocks itself, a new block takes
+    // a copy.
+    virtual MemoryHandle GlobalReAlloc(MemoryHandle block, std::size_t bytes) {
+        const MemoryHandle resized = GlobalAlloc(bytes);
+        void* to = GlobalLock(resized);
+        const void* from = GlobalLock(block);
+        if (to == nullptr || from == nullptr) {
+            if (from != nullptr) GlobalUnlock(block);
+            if (to != nullptr) GlobalUnlock(resized);
+            GlobalFree(resized);
+            return MemoryHandle::None;
+        }
+        const std::size_t kept = GlobalSize(block) < bytes ? GlobalSize(block) : bytes;
+        if (kept != 0) std::memcpy(to, from, kept);
+        GlobalUnlock(block);
+        GlobalUnlock(resized);
+        GlobalFree(block);
+        return resized;
+    }
 
     // A new block, owned by the caller, that holds the bytes of block for as
     // long as it lives, taken without copying them: what a command keeps of a

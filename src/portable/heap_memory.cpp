@@ -59,6 +59,16 @@ void HeapGlobalMemory::Unlock(MemoryHandle block) {
     }
 }
 
+bool HeapGlobalMemory::ReAlloc(MemoryHandle block, std::size_t bytes) {
+    Block* found = Find(block);
+    if (found == nullptr || found->locks != 0 ||
+        !ResizeHeapBuffer(found->bytes, found->size, bytes)) {
+        return false;
+    }
+    found->size = bytes;
+    return true;
+}
+
 MemoryHandle HeapGlobalMemory::Share(MemoryHandle block) {
     Block* found = Find(block);
     if (found == nullptr) {

@@ -24,6 +24,10 @@ public:
     void* Lock(MemoryHandle block);
     void Unlock(MemoryHandle block);
     void Free(MemoryHandle block);
+    // A new size for an unlocked block, keeping its bytes up to the smaller
+    // size; the handle stays the same. False, the block unchanged, when memory
+    // is short.
+    bool ReAlloc(MemoryHandle block, std::size_t bytes);
     // The same block for one more holder, who frees it too: the bytes go
     // only when every holder has freed the handle. None for an unknown one.
     MemoryHandle Share(MemoryHandle block);

@@ -1,7 +1,10 @@
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 
 #include "posix/posix_advice.h"
 #include "util/heap_buffer.h"
@@ -66,6 +69,37 @@ HeapBuffer AllocateHeapBuffer(std::size_t bytes, bool zeroFilled) {
     const std::size_t size = bytes == 0 ? 1 : bytes;
     void* data = zeroFilled ? std::calloc(size, 1) : std::malloc(size);
     return HeapBuffer(static_cast<unsigned char*>(data));
+}
+
+bool ResizeHeapBuffer(HeapBuffer& buffer, std::size_t oldBytes, std::size_t newBytes) {
+    const std::size_t mapped = buffer.get_deleter().mappedBytes;
+    if (mapped != 0 && newBytes >= kMappedMin && newBytes <= SIZE_MAX - kHugePage) {
+        const std::size_t length = (newBytes + kHugePage - 1) / kHugePage * kHugePage;
+        if (length == mapped) {
+            return true;
+        }
+        if (void* moved = RemapMemory(buffer.get(), mapped, length)) {
+            static_cast<void>(buffer.release());
+            buffer = HeapBuffer(static_cast<unsigned char*>(moved), HeapBufferRelease{length});
+            return true;
+        }
+    } else if (mapped == 0 && newBytes < kMappedMin) {
+        void* resized = std::realloc(buffer.get(), newBytes == 0 ? 1 : newBytes);
+        if (resized == nullptr) {
+            return false;
+        }
+        static_cast<void>(buffer.release());
+        buffer.reset(static_cast<unsigned char*>(resized));
+        return true;
+    }
+    // Between the heap and a mapping, or where mappings cannot move: a copy.
+    HeapBuffer resized = AllocateHeapBuffer(newBytes);
+    if (!resized) {
+        return false;
+    }
+    std::memcpy(resized.get(), buffer.get(), std::min(oldBytes, newBytes));
+    buffer = std::move(resized);
+    return true;
 }
 
 }  // namespace clipfile

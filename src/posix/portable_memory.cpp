@@ -201,8 +201,16 @@ void PortableMemory::Release(FileBlockRecord* record) {
 
 HeapBuffer PortableMemory::AllocateBuffer(std::size_t bytes) { return AllocateHeapBuffer(bytes); }
 
+// A heap block keeps its handle; a file block is copied.
+MemoryHandle PortableMemory::GlobalReAlloc(MemoryHandle block, std::size_t bytes) {
+    if (FindFile(block) != nullptr) {
+        return GlobalMemory::GlobalReAlloc(block, bytes);
+    }
+    return heap_.ReAlloc(block, bytes) ? block : MemoryHandle::None;
+}
+
 // Committed contents never change, so a second descriptor on them is a copy
-// that costs nothing.
+// that costs nothing; a heap block gets one more holder.
 MemoryHandle PortableMemory::ShareBlock(MemoryHandle block) {
     const FileBlockRecord* file = FindFile(block);
     if (file == nullptr) {

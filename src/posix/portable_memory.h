@@ -49,6 +49,7 @@ public:
     void GlobalFree(MemoryHandle block) override;
     HeapBuffer AllocateBuffer(std::size_t bytes) override;
     MemoryHandle ShareBlock(MemoryHandle block) override;
+    MemoryHandle GlobalReAlloc(MemoryHandle block, std::size_t bytes) override;
     BlockTransfer ReadFileIntoBlock(MemoryHandle block, FileHandle file, std::size_t count,
                                     std::size_t& got) override;
     BlockTransfer WriteBlockToFile(MemoryHandle block, FileHandle file,

@@ -40,6 +40,20 @@ inline constexpr bool kHeapOnly = true;
 inline constexpr bool kHeapOnly = false;
 #endif
 
+// Grows or shrinks a mapping, moving its pages rather than copying them where
+// the system can (Linux's mremap); null where it cannot, and the caller copies.
+inline void* RemapMemory(void* start, std::size_t bytes, std::size_t newBytes) {
+#ifdef MREMAP_MAYMOVE
+    void* moved = mremap(start, bytes, newBytes, MREMAP_MAYMOVE);
+    return moved == MAP_FAILED ? nullptr : moved;
+#else
+    (void)start;
+    (void)bytes;
+    (void)newBytes;
+    return nullptr;
+#endif
+}
+
 // Gives the advice where the system has it; the kernel may refuse it anyway.
 inline void AdviseMemory(void* start, std::size_t bytes, int advice) {
     if (advice >= 0) {

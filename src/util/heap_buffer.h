@@ -19,4 +19,9 @@ using HeapBuffer = std::unique_ptr<unsigned char[], HeapBufferRelease>;
 // memory is short. A buffer of 0 bytes still has an address.
 HeapBuffer AllocateHeapBuffer(std::size_t bytes, bool zeroFilled = false);
 
+// Gives a buffer of oldBytes a new size, keeping the bytes both sizes hold;
+// a large buffer moves without its bytes being copied where the system
+// allows. False, with the buffer as it was, when memory is short.
+bool ResizeHeapBuffer(HeapBuffer& buffer, std::size_t oldBytes, std::size_t newBytes);
+
 }  // namespace clipfile

@@ -12,4 +12,14 @@ HeapBuffer AllocateHeapBuffer(std::size_t bytes, bool zeroFilled) {
     return HeapBuffer(static_cast<unsigned char*>(data));
 }
 
+bool ResizeHeapBuffer(HeapBuffer& buffer, std::size_t /*oldBytes*/, std::size_t newBytes) {
+    void* resized = std::realloc(buffer.get(), newBytes == 0 ? 1 : newBytes);
+    if (resized == nullptr) {
+        return false;
+    }
+    static_cast<void>(buffer.release());
+    buffer.reset(static_cast<unsigned char*>(resized));
+    return true;
+}
+
 }  // namespace clipfile

@@ -34,10 +34,25 @@ struct Filling {
         }
     }
 
-    // Moves the bytes so far to a block of the new capacity.
+    // Gives the block a new capacity, keeping the bytes so far; the memory
+    // role moves a large block without copying it where it can.
     bool Resize(std::size_t newCapacity) {
         if (newCapacity > SIZE_MAX - trailing) {
             return false;
+        }
+        if (block != MemoryHandle::None) {
+            memory.GlobalUnlock(block);
+            const MemoryHandle resized = memory.GlobalReAlloc(block, newCapacity + trailing);
+            auto* resizedBytes = static_cast<unsigned char*>(
+                memory.GlobalLock(resized != MemoryHandle::None ? resized : block));
+            if (resized == MemoryHandle::None || resizedBytes == nullptr) {
+                bytes = resizedBytes;
+                return false;
+            }
+            block = resized;
+            bytes = resizedBytes;
+            capacity = newCapacity;
+            return true;
         }
         const MemoryHandle next = memory.GlobalAlloc(newCapacity + trailing);
         auto* nextBytes = static_cast<unsigned char*>(memory.GlobalLock(next));
