@@ -40,32 +40,26 @@ struct Filling {
         if (newCapacity > SIZE_MAX - trailing) {
             return false;
         }
-        if (block != MemoryHandle::None) {
-            memory.GlobalUnlock(block);
-            const MemoryHandle resized = memory.GlobalReAlloc(block, newCapacity + trailing);
-            auto* resizedBytes = static_cast<unsigned char*>(
-                memory.GlobalLock(resized != MemoryHandle::None ? resized : block));
-            if (resized == MemoryHandle::None || resizedBytes == nullptr) {
-                bytes = resizedBytes;
+        if (block == MemoryHandle::None) {
+            block = memory.GlobalAlloc(newCapacity + trailing);
+            bytes = static_cast<unsigned char*>(memory.GlobalLock(block));
+            if (bytes == nullptr) {
+                memory.GlobalFree(block);
+                block = MemoryHandle::None;
                 return false;
             }
-            block = resized;
-            bytes = resizedBytes;
             capacity = newCapacity;
             return true;
         }
-        const MemoryHandle next = memory.GlobalAlloc(newCapacity + trailing);
-        auto* nextBytes = static_cast<unsigned char*>(memory.GlobalLock(next));
-        if (nextBytes == nullptr) {
-            memory.GlobalFree(next);
+        memory.GlobalUnlock(block);
+        const MemoryHandle resized = memory.GlobalReAlloc(block, newCapacity + trailing);
+        if (resized != MemoryHandle::None) {
+            block = resized;
+        }
+        bytes = static_cast<unsigned char*>(memory.GlobalLock(block));
+        if (resized == MemoryHandle::None || bytes == nullptr) {
             return false;
         }
-        if (size != 0) {
-            std::memcpy(nextBytes, bytes, size);
-        }
-        Drop();
-        block = next;
-        bytes = nextBytes;
         capacity = newCapacity;
         return true;
     }
