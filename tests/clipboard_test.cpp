@@ -716,11 +716,26 @@ TEST_F(PortableClipboardTest, LargeBlocksStartOnAPageBoundaryAndSmallOnesStayPac
     EXPECT_EQ(p.graphics.GetDIBits(dc, bitmap, 0, 130, read.data(),
                                    reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
               130);
-    p.graphics.DeleteDC(dc);
     EXPECT_EQ(read, pixels) << "the bitmap read back";
+    // Read from the contents file as asked: a band, then nothing once a
+    // foreign program has cut the file short.
+    const std::size_t row = 128 * 4;
+    EXPECT_EQ(p.graphics.GetDIBits(dc, bitmap, 100, 40, read.data(),
+                                   reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+              30);
+    EXPECT_EQ(read.substr(0, 30 * row), pixels.substr(100 * row)) << "scan lines 100 to 129";
     p.clipboard.CloseClipboard();
     EXPECT_EQ(Snapshot(location_)->at(1),
               (std::pair<FormatId, std::string>{CF_DIF, Pattern(100000)}));
+
+    ASSERT_TRUE(p.clipboard.OpenClipboard());
+    const BitmapHandle again = AsBitmap(p.clipboard.GetClipboardData(CF_BITMAP));
+    std::filesystem::resize_file(location_ + "/contents", offsets[3].second + 8 + 10 * row);
+    EXPECT_EQ(p.graphics.GetDIBits(dc, again, 0, 130, read.data(),
+                                   reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
+              0);
+    p.graphics.DeleteDC(dc);
+    p.clipboard.CloseClipboard();
 }
 
 // Large committed blocks are lent out as private mappings of the contents

@@ -217,21 +217,29 @@ std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
     return bitmap;
 }
 
-int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info,
-                  std::uint32_t startScan, std::uint32_t scanLines, std::span<std::uint8_t> out) {
-    if (info.size() < kInfoHeaderSize || !bitmap.pixels) return 0;
+std::optional<DibRows> PlanDibRows(std::int32_t width, std::int32_t height,
+                                   std::span<const std::uint8_t> info, std::uint32_t startScan,
+                                   std::uint32_t scanLines, std::size_t outSize) {
+    if (info.size() < kInfoHeaderSize || width <= 0 || height <= 0) return std::nullopt;
     const BmpInfoHeader h = ReadInfoHeader(info);
     const std::uint16_t depth = h.biBitCount;
-    if ((depth != 24 && depth != 32) || h.biCompression != kBiRgb || h.biWidth != bitmap.width ||
-        (h.biHeight != bitmap.height && h.biHeight != -bitmap.height)) {
-        return 0;
+    if ((depth != 24 && depth != 32) || h.biCompression != kBiRgb || h.biWidth != width ||
+        (h.biHeight != height && h.biHeight != -height)) {
+        return std::nullopt;
     }
-    if (startScan >= static_cast<std::uint32_t>(bitmap.height)) return 0;
-    const std::uint32_t lines =
-        std::min(scanLines, static_cast<std::uint32_t>(bitmap.height) - startScan);
-    const std::uint64_t stride = RowStride(static_cast<std::uint32_t>(bitmap.width), depth);
-    if (lines == 0 || stride * lines > out.size()) return 0;
-    const bool topDown = h.biHeight < 0;
+    if (startScan >= static_cast<std::uint32_t>(height)) return std::nullopt;
+    const std::uint32_t lines = std::min(scanLines, static_cast<std::uint32_t>(height) - startScan);
+    const std::uint64_t stride = RowStride(static_cast<std::uint32_t>(width), depth);
+    if (lines == 0 || lines > outSize / stride) return std::nullopt;
+    return DibRows{lines, stride, depth, h.biHeight < 0};
+}
+
+int EncodeDibRows(const DeviceBitmap& bitmap, std::span<const std::uint8_t> info,
+                  std::uint32_t startScan, std::uint32_t scanLines, std::span<std::uint8_t> out) {
+    const auto plan =
+        PlanDibRows(bitmap.width, bitmap.height, info, startScan, scanLines, out.size());
+    if (!plan || !bitmap.pixels) return 0;
+    const auto [lines, stride, depth, topDown] = *plan;
     const auto width = static_cast<std::size_t>(bitmap.width);
     for (std::uint32_t line = 0; line < lines; ++line) {
         // Scan lines count from the bottom row up, whichever way the output runs.

@@ -32,6 +32,19 @@ std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_
 std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
                                       std::span<const std::uint8_t> bits);
 
+// What a request for scan lines of a width x height bitmap asks for: none when
+// the info header is not 24 or 32 bits BI_RGB of that size, startScan lies
+// past the bitmap, or the lines it gets do not fit outSize bytes.
+struct DibRows {
+    std::uint32_t lines = 0;
+    std::uint64_t stride = 0;
+    std::uint16_t depth = 0;
+    bool topDown = false;
+};
+std::optional<DibRows> PlanDibRows(std::int32_t width, std::int32_t height,
+                                   std::span<const std::uint8_t> info, std::uint32_t startScan,
+                                   std::uint32_t scanLines, std::size_t outSize);
+
 // Fills out with scan lines [startScan, startScan + scanLines) of the bitmap at
 // the depth and orientation that the info header asks for (24 or 32 bits,
 // rows padded to 4 bytes). Returns the number of lines written, 0 on failure.

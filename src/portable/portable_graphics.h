@@ -2,12 +2,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <unordered_map>
 
 #include "bmp/dib_codec.h"
 #include "platform/graphics.h"
 
 namespace clipfile {
+
+// Where a clipboard keeps the pixels of a bitmap it hands out (rows as a
+// device bitmap has them), so that they are read once, when and where they
+// are needed, rather than held in this process twice.
+class StoredPixels {
+public:
+    // The pixel bytes [at, at + out.size()) of the bitmap stored at origin.
+    virtual bool ReadStoredPixels(std::uint64_t origin, std::uint64_t at,
+                                  std::span<std::uint8_t> out) = 0;
+
+protected:
+    ~StoredPixels() = default;
+};
 
 // Graphics for the portable platform: a screen of 32 bits per pixel whose
 // bitmaps live in this process, addressed by handles.
@@ -25,14 +39,25 @@ public:
                                 const std::uint8_t* bits, std::size_t bitsSize) override;
     void DeleteObject(BitmapHandle bitmap) override;
 
-    // For the clipboard: the bitmap behind a handle (null when unknown), and a
-    // new handle for a bitmap read back from the clipboard.
-    const DeviceBitmap* Find(BitmapHandle bitmap) const;
+    // For the clipboard: the bitmap behind a handle, its pixels read in when
+    // still stored (null when unknown or unreadable); a new handle for a
+    // bitmap read back from the clipboard; and one whose pixels stay in the
+    // store until asked for, which must outlive the handle.
+    const DeviceBitmap* Find(BitmapHandle bitmap);
     BitmapHandle Adopt(DeviceBitmap bitmap);
+    BitmapHandle AdoptStored(std::int32_t width, std::int32_t height, StoredPixels& store,
+                             std::uint64_t origin);
     int LiveDcs() const { return liveDcs_; }
 
 private:
-    std::unordered_map<std::uintptr_t, DeviceBitmap> bitmaps_;
+    struct Record {
+        DeviceBitmap bitmap;
+        StoredPixels* store = nullptr;
+        std::uint64_t origin = 0;
+    };
+    Record* Lookup(BitmapHandle bitmap);
+
+    std::unordered_map<std::uintptr_t, Record> bitmaps_;
     std::uintptr_t nextBitmap_ = 1;
     std::uintptr_t nextDc_ = 1;
     int liveDcs_ = 0;

@@ -231,6 +231,14 @@ DataHandle PortableClipboard::GetBitmapData(FormatId id, const portable::EntryLi
         return DataHandle::None;
     }
     const std::uint64_t pixelsAt = entries.items[index].offset + kBitmapBlobHeader;
+    if (id == CF_BITMAP && !pending_.IsActive()) {
+        if (!portable::Reserve(handedOutBitmaps_, handedOutBitmaps_.count + 1)) {
+            return DataHandle::None;
+        }
+        const BitmapHandle handle = graphics_.AdoptStored(width, height, *this, pixelsAt);
+        handedOutBitmaps_.items[handedOutBitmaps_.count++] = handle;
+        return ToData(handle);
+    }
     if (id == CF_BITMAP) {
         // Not cleared first: the read fills every byte, or the bitmap goes.
         DeviceBitmap bitmap{width, height, {}};
@@ -264,6 +272,16 @@ DataHandle PortableClipboard::GetBitmapData(FormatId id, const portable::EntryLi
     }
     handedOut_.items[handedOut_.count++] = block;
     return ToData(block);
+}
+
+// The committed contents file never changes: a commit renames a new one in.
+bool PortableClipboard::ReadStoredPixels(std::uint64_t origin, std::uint64_t at,
+                                         std::span<std::uint8_t> out) {
+    if (!committedFd_ || at > UINT64_MAX - origin) {
+        return false;
+    }
+    PrefaultForWriting(out.data(), out.size());
+    return portable::ReadAt(committedFd_.get(), out.data(), out.size(), origin + at);
 }
 
 FormatId PortableClipboard::RegisterClipboardFormatA(const char* name) {

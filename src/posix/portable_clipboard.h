@@ -23,7 +23,7 @@ inline constexpr std::size_t kMaxLocationPath = 4096;
 // at CloseClipboard, so other processes see either the old or the new
 // contents, whole. Its blocks come from the memory role and its bitmaps from
 // the portable screen.
-class PortableClipboard final : public Clipboard {
+class PortableClipboard final : public Clipboard, private StoredPixels {
 public:
     // location is the clipboard folder; an empty or overlong path makes every
     // operation fail.
@@ -49,6 +49,8 @@ private:
     bool AppendPending(FormatId id, std::span<const std::uint8_t> head,
                        std::span<const std::uint8_t> body);
     DataHandle GetBitmapData(FormatId id, const portable::EntryList& entries, int fd);
+    bool ReadStoredPixels(std::uint64_t origin, std::uint64_t at,
+                          std::span<std::uint8_t> out) override;
 
     char location_[kMaxLocationPath] = {};
     PortableMemory& memory_;
@@ -64,6 +66,8 @@ private:
     portable::PendingContents pending_;
     // Blocks handed out by GetClipboardData, freed at CloseClipboard.
     portable::Array<MemoryHandle> handedOut_;
+    // Bitmaps handed out, deleted at CloseClipboard before committedFd_ goes:
+    // those of the committed contents read their pixels from it.
     portable::Array<BitmapHandle> handedOutBitmaps_;
 };
 
