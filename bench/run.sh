@@ -325,6 +325,8 @@ table() {
         if (kind ~ /^bmp/) ttarget = "<= 2 x cp"
         if (kind == "types") ttarget = "<= 3 ms"
         if (kind ~ /^raw/ && bytes >= 64 * 1048576) mtarget = "<= 1.1"
+        # A bitmap keeps one buffer of its pixels, and no second one.
+        if (kind ~ /^bmp/) mtarget = "<= 1.1"
         memratio = bytes > 0 ? peak * 1024 / bytes : 0
         if (ttarget != "-") {
             if (!host) ttarget = ttarget " (host only)"
