@@ -30,9 +30,9 @@ public:
     virtual BitmapHandle CreateCompatibleBitmap(DcHandle dc, std::int32_t width,
                                                 std::int32_t height) = 0;
     // DIB_RGB_COLORS, from an uncompressed bottom-up DIB of the bitmap's size
-    // (systems number a top-down one's scan lines differently). bits holds
-    // scan lines startScan on, bitsSize bytes. Returns the number of lines
-    // set, 0 on failure.
+    // (systems number a top-down one's scan lines differently): bits, of
+    // bitsSize bytes, holds scanLines rows from scan line startScan up.
+    // Returns the number of lines set, 0 on failure.
     virtual int SetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
                           std::uint32_t scanLines, const void* bits, std::size_t bitsSize,
                           const std::uint8_t* info, std::size_t infoSize) = 0;
