@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bmp/bmp.h"
@@ -357,6 +359,28 @@ std::vector<std::uint8_t> ThroughCoreFile(const std::vector<std::uint8_t>& info,
     return {converted->bytes.get(), converted->bytes.get() + converted->size};
 }
 
+// Decoded band by band, bands of bandLines scan lines counted from the
+// bottom, the picture is the one DecodeDib gives.
+void ExpectSameInBands(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
+                       const DeviceBitmap& whole, std::uint32_t bandLines,
+                       const std::string& label) {
+    auto banded = AllocateDeviceBitmap(whole.width, whole.height);
+    ASSERT_TRUE(banded);
+    const BmpInfoHeader h = ReadInfoHeader(info);
+    const auto stride =
+        static_cast<std::size_t>(RowStride(static_cast<std::uint32_t>(h.biWidth), h.biBitCount));
+    const auto height = static_cast<std::uint32_t>(whole.height);
+    for (std::uint32_t line = 0; line < height; line += bandLines) {
+        const std::uint32_t lines = std::min(bandLines, height - line);
+        const std::size_t firstRow = h.biHeight < 0 ? height - line - lines : line;
+        EXPECT_EQ(DecodeDibRows(*banded, info, line, lines,
+                                bits.subspan(firstRow * stride, lines * stride)),
+                  static_cast<int>(lines))
+            << label << ", line " << line;
+    }
+    EXPECT_EQ(std::memcmp(banded->pixels.get(), whole.pixels.get(), whole.size()), 0) << label;
+}
+
 TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
     const std::vector<DibVariant> variants = {
         {"4-bit", 40, 4, kBiRgb, false},
@@ -392,6 +416,7 @@ TEST(DecodeDib, EveryDepthAndHeaderGivesTheSamePicture) {
         ASSERT_TRUE(bitmap) << v.label;
         ASSERT_EQ(bitmap->width, 3);
         ASSERT_EQ(bitmap->height, 2);
+        ExpectSameInBands(info, bits, *bitmap, 1, v.label);
         for (int y = 0; y < 2; ++y) {
             for (int x = 0; x < 3; ++x) {
                 const std::uint8_t* px = bitmap->pixels.get() +
@@ -444,6 +469,18 @@ TEST(DecodeDib, RefusesWhatItCannotReadSafely) {
     auto depth = info;
     WriteLe16(depth.data() + 14, 7);
     EXPECT_FALSE(DecodeDib(depth, bits)) << "odd depth";
+
+    // A band: rows for the bitmap's size, within the bitmap, all there.
+    auto bitmap = AllocateDeviceBitmap(3, 2);
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(DecodeDibRows(*bitmap, info, 1, 5, std::span(bits).first(12)), 1)
+        << "lines past the top";
+    EXPECT_EQ(DecodeDibRows(*bitmap, info, 0, 2, std::span(bits).first(23)), 0) << "band cut short";
+    EXPECT_EQ(DecodeDibRows(*bitmap, info, 2, 1, bits), 0) << "start past the top";
+    EXPECT_EQ(DecodeDibRows(*bitmap, rle, 0, 2, bits), 0) << "RLE8";
+    auto other = AllocateDeviceBitmap(4, 2);
+    ASSERT_TRUE(other);
+    EXPECT_EQ(DecodeDibRows(*other, info, 0, 2, bits), 0) << "another width";
 }
 
 TEST(EncodeDibRows, ReadsBackBottomUpAtTwentyFourAndThirtyTwoBits) {
@@ -548,6 +585,7 @@ TEST(DecodeDib, WholeByteChannelsAtEveryWidthAndRowOrder) {
                 }
                 const auto bitmap = DecodeDib(info, bits);
                 ASSERT_TRUE(bitmap) << c.label;
+                ExpectSameInBands(info, bits, *bitmap, 2, c.label);
                 for (std::int32_t y = 0; y < rows; ++y) {
                     const std::int32_t sourceRow =
                         topDown ? rows - 1 - y : y;  // y counts from the bottom

@@ -152,6 +152,15 @@ if [ -n "$saved_asan" ]; then export ASAN_OPTIONS=$saved_asan; else unset ASAN_O
 # --- bitmaps: ImageMagick makes every BMP variant; each goes in as a bitmap and
 # comes back as a 32-bit BMP of the same picture.
 make_bitmap_variants
+# Pictures taller than one band of rows (about 1 MiB), in both row orders.
+make_bmp big32.bmp 1001 1100
+"$CONVERT" big32.bmp -alpha off -type truecolor BMP3:big24.bmp
+"$CONVERT" big24.bmp -flip -type truecolor BMP3:bigtop.bmp && patch32 bigtop.bmp 22 -1100
+for variant in "big32|40 32 0 1100" "big24|40 24 0 1100" "bigtop|40 24 0 -1100"; do
+    IFS='|' read -r name shape <<<"$variant"
+    if [[ $(bmp_layout "$name.bmp") == "$shape" ]]; then pass "$name: made as $shape"; else fail "$name: made as $(bmp_layout "$name.bmp")"; fi
+    variants+=("$variant|0|")
+done
 
 listing 'CF_BITMAP - [2]' 'CF_DIB - [8]' 'CF_DIBV5 - [17]'
 bitmap_listing=$msg
@@ -163,7 +172,8 @@ for variant in "${variants[@]}"; do
     get_ok "$name.out.bmp"
     expect_output "get $name" "$msg" GETDATA CF_BITMAP "$name.out.bmp"
     layout=$(bmp_layout "$name.out.bmp")
-    if [ "$layout" = "40 32 0 7" ]; then pass "$name: exported as $layout"; else fail "$name: exported as $layout"; fi
+    height=${shape##* }
+    if [ "$layout" = "40 32 0 ${height#-}" ]; then pass "$name: exported as $layout"; else fail "$name: exported as $layout"; fi
     expect_same_pixels "$name: the same pixels come back" "$name.out.bmp" "$name.bmp" -fuzz "$fuzz"
     get_ok "$name.dib.bmp"
     expect_output "get $name as dib" "$msg" GETDATA CF_DIB "$name.dib.bmp"

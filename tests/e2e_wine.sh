@@ -294,6 +294,24 @@ bitmap_tests() {
 24-bit, 12-byte header|-type truecolor|BMP2:|12 24 0 7||
 EOF_VARIANTS
 
+    # Pictures taller than one band of rows (about 1 MiB), in both row orders.
+    local big
+    make_bmp "$files/bmp/big32.bmp" 1001 1100
+    convert "$files/bmp/big32.bmp" -alpha off -type truecolor "BMP3:$files/bmp/big24.bmp"
+    convert "$files/bmp/big24.bmp" -flip -type truecolor "BMP3:$files/bmp/bigtop.bmp"
+    patch32 "$files/bmp/bigtop.bmp" 22 -1100
+    for big in big32 big24 bigtop; do
+        clip PUTDATA CF_BITMAP "bmp/$big.bmp"
+        put_ok "bmp/$big.bmp"
+        expect_output "PUTDATA CF_BITMAP of $big, $(bmp_layout "$files/bmp/$big.bmp")" "$msg"
+        clip GETDATA CF_BITMAP "bmp/$big.out.bmp"
+        get_ok "bmp/$big.out.bmp"
+        expect_output "GETDATA CF_BITMAP after $big" "$msg"
+        expect_bmp "$big comes back as a 32-bit BMP" "$files/bmp/$big.out.bmp" 1001 1100 32
+        expect_same_pixels "$big comes back with the same colours" "$files/bmp/$big.out.bmp" \
+            "$files/bmp/$big.bmp"
+    done
+
     # Wine derives CF_DIB and CF_DIBV5 from the bitmap PUTDATA places and lists
     # them after it; GETDATA CF_DIB takes the first match, CF_DIB, and writes
     # the bitmap as CF_BITMAP does. PUTDATA of either DIB format places the

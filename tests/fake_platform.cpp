@@ -258,6 +258,39 @@ BitmapHandle FakePlatform::CreateDIBitmap(DcHandle dc, const std::uint8_t* info,
     return NewBitmap(std::move(bitmap));
 }
 
+BitmapHandle FakePlatform::CreateCompatibleBitmap(DcHandle dc, std::int32_t width,
+                                                  std::int32_t height) {
+    if (Fails(Op::CreateCompatibleBitmap) || dc == DcHandle::None || width <= 0 || height <= 0)
+        return BitmapHandle::None;
+    return NewBitmap({{width, height, 1, 32}, {}, {}});
+}
+
+// Keeps the header and the rows bottom-up, as CreateDIBitmap does for a
+// bottom-up DIB; takes only a DIB of the bitmap's own size.
+int FakePlatform::SetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                            std::uint32_t scanLines, const void* bits, std::size_t bitsSize,
+                            const std::uint8_t* info, std::size_t infoSize) {
+    const auto it = bitmaps_.find(static_cast<std::uintptr_t>(bitmap));
+    if (Fails(Op::SetDIBits) || dc == DcHandle::None || it == bitmaps_.end() ||
+        infoSize < kInfoHeaderSize)
+        return 0;
+    const BmpInfoHeader header = ReadInfoHeader({info, infoSize});
+    FakeBitmap& target = it->second;
+    const auto height = static_cast<std::uint32_t>(target.description.height);
+    if (header.biWidth != target.description.width ||
+        header.biHeight != target.description.height || startScan >= height)
+        return 0;
+    const std::uint32_t lines = std::min(scanLines, height - startScan);
+    const auto stride = static_cast<std::size_t>(
+        RowStride(static_cast<std::uint32_t>(header.biWidth), header.biBitCount));
+    if (lines == 0 || stride * lines > bitsSize) return 0;
+    target.header.assign(info, info + infoSize);
+    target.bits.resize(stride * height);
+    std::copy_n(static_cast<const std::uint8_t*>(bits), stride * lines,
+                target.bits.begin() + static_cast<std::ptrdiff_t>(stride * startScan));
+    return static_cast<int>(lines);
+}
+
 void FakePlatform::DeleteObject(BitmapHandle bitmap) {
     bitmaps_.erase(static_cast<std::uintptr_t>(bitmap));
 }

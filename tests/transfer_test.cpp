@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <span>
 #include <string>
@@ -600,6 +601,65 @@ TEST(BitmapImport, CoreHeaderIsWidenedAndThePixelsTakenWhereTheFileHasThem) {
     ExpectBalanced(platform);
 }
 
+// Rows of 512 KiB, two to a 1 MiB band, each marked by its first byte.
+constexpr std::size_t kHalfBand = std::size_t{1} << 19;
+Bytes BandedBmpFile(std::int32_t height = 4) {
+    Bytes file = BmpFile(kHalfBand / 4, height, 32, 0);
+    for (std::size_t row = 0; 54 + row * kHalfBand < file.size(); ++row)
+        file[54 + row * kHalfBand] = static_cast<std::uint8_t>(0x10 + row);
+    return file;
+}
+
+Bytes RleBmpFile() {
+    Bytes file = BmpFile(10, 5, 8, 0);
+    WriteLe32(file.data() + 14 + 16, 1);  // BI_RLE8, sized by biSizeImage
+    return file;
+}
+
+// The pixels of BmpFile's file behind a gap of gap bytes, as bfOffBits says.
+Bytes WithGap(Bytes file, std::size_t gap) {
+    const std::uint32_t offBits = ReadLe32(file.data() + 10);
+    file.insert(file.begin() + offBits, gap, 0xEE);
+    WriteLe32(file.data() + 10, offBits + static_cast<std::uint32_t>(gap));
+    return file;
+}
+
+// Uncompressed rows go to the screen bitmap a band at a time, bottom-up;
+// compressed ones in one piece, from a block of the whole file.
+TEST(BitmapImport, UncompressedRowsGoBandByBandOthersWhole) {
+    const Bytes small = BmpFile(10, 5, 24, 0);
+    const Bytes rle = WithGap(RleBmpFile(), 70000);
+    const Bytes bottomUp = BandedBmpFile(3);
+    const Bytes topDown = BandedBmpFile(-3);
+    Bytes flipped(topDown.begin() + 54, topDown.end());
+    std::swap_ranges(flipped.begin(), flipped.begin() + kHalfBand, flipped.begin() + 2 * kHalfBand);
+    const struct {
+        const char* label;
+        Bytes file;
+        Bytes bits;
+        int bands;
+    } cases[] = {
+        {"two bands", bottomUp, Bytes(bottomUp.begin() + 54, bottomUp.end()), 2},
+        {"two bands, top-down", topDown, flipped, 2},
+        {"gap in the head", WithGap(small, 100), Bytes(small.begin() + 54, small.end()), 1},
+        {"gap past the head", WithGap(small, 70000), Bytes(small.begin() + 54, small.end()), 1},
+        {"compressed, past the head", rle, Bytes(rle.end() - 60, rle.end()), 0},
+    };
+    for (const auto& c : cases) {
+        FakePlatform platform;
+        platform.files["in.bmp"].bytes = c.file;
+        Command(platform, "PUTDATA", "CF_BITMAP", "in.bmp");
+        EXPECT_EQ(platform.output, kBmpPutOk) << c.label;
+        const auto* bitmap = platform.BitmapOf(CF_BITMAP);
+        ASSERT_NE(bitmap, nullptr) << c.label;
+        EXPECT_EQ(ReadInfoHeader(bitmap->header).biHeight, bitmap->description.height) << c.label;
+        EXPECT_TRUE(bitmap->bits == c.bits) << c.label;
+        EXPECT_EQ(platform.calls[Op::SetDIBits], c.bands) << c.label;
+        EXPECT_EQ(platform.calls[Op::GlobalAlloc], c.bands == 0 ? 1 : 0) << c.label;
+        ExpectBalanced(platform);
+    }
+}
+
 TEST(BitmapImport, EachFailurePointLeavesTheClipboardAsItWas) {
     Bytes coreTruncated = CoreBmpFile();
     coreTruncated.pop_back();
@@ -628,13 +688,28 @@ TEST(BitmapImport, EachFailurePointLeavesTheClipboardAsItWas) {
          Bytes{'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
         {{"alloc", [](FakePlatform& p) { p.failing.insert(Op::GlobalAlloc); },
           "\n * Error while allocating the Global Memory. * \n", false},
+         RleBmpFile()},
+        {{"band buffer", [](FakePlatform& p) { p.failOnCall[Op::AllocateBuffer] = 2; },
+          "\n * Error while allocating the Global Memory. * \n", false},
          {}},
         {{"read", [](FakePlatform& p) { p.failOnCall[Op::ReadFile] = 2; },
           "\n * Error while reading the bits from Global Memory. * \n", false},
          {}},
+        {{"read of a later band", [](FakePlatform& p) { p.failOnCall[Op::ReadFile] = 4; },
+          "\n * Error while reading the bits from Global Memory. * \n", false},
+         BandedBmpFile()},
+        {{"read of the whole file", [](FakePlatform& p) { p.failOnCall[Op::ReadFile] = 3; },
+          "\n * Error while reading the bits from Global Memory. * \n", false},
+         WithGap(RleBmpFile(), 70000)},
         {{"refused header", [](FakePlatform& p) { p.failing.insert(Op::CreateDIBitmap); },
           "\n * Error while creating the bitmap from the \"in.bmp\" file. * \n", false},
+         RleBmpFile()},
+        {{"refused bitmap", [](FakePlatform& p) { p.failing.insert(Op::CreateCompatibleBitmap); },
+          "\n * Error while creating the bitmap from the \"in.bmp\" file. * \n", false},
          {}},
+        {{"refused later band", [](FakePlatform& p) { p.failOnCall[Op::SetDIBits] = 2; },
+          "\n * Error while creating the bitmap from the \"in.bmp\" file. * \n", false},
+         BandedBmpFile()},
         {{"open", [](FakePlatform& p) { p.failing.insert(Op::OpenClipboard); },
           "\n * Couldn't able to open the Clipboard. * \n", false},
          {}},

@@ -123,7 +123,7 @@ std::optional<std::uint64_t> UncompressedImageSize(const BmpInfoHeader& info, st
 
 // The pixels from offset on, which lies within the available bytes.
 std::optional<PixelLocation> LocateRows(const BmpInfoHeader& info, std::uint64_t offset,
-                                        std::uint64_t available) {
+                                        std::uint64_t tableEnd, std::uint64_t available) {
     const bool compressed = info.biCompression != kBiRgb && info.biCompression != kBiBitfields;
     std::uint64_t needed = info.biSizeImage;
     if (!compressed) {
@@ -136,20 +136,26 @@ std::optional<PixelLocation> LocateRows(const BmpInfoHeader& info, std::uint64_t
     if (needed == 0 || needed > available - offset) {
         return std::nullopt;
     }
-    return PixelLocation{static_cast<std::size_t>(offset), static_cast<std::size_t>(needed)};
+    return PixelLocation{static_cast<std::size_t>(offset), static_cast<std::size_t>(needed),
+                         static_cast<std::size_t>(tableEnd)};
 }
 
 }  // namespace
 
 std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> infoBlock,
-                                                std::uint32_t bfOffBits) {
-    const std::uint64_t available = infoBlock.size();
+                                                std::size_t totalLength, std::uint32_t bfOffBits) {
+    const std::uint64_t available = totalLength;
+    if (infoBlock.size() > totalLength) {
+        return std::nullopt;
+    }
     if (IsCoreHeader(infoBlock)) {
-        const auto core = ReadCoreLayout(infoBlock, bfOffBits);
+        const auto core = ReadCoreLayout(infoBlock, totalLength, bfOffBits);
         if (!core) {
             return std::nullopt;
         }
-        return LocateRows(core->info, core->pixelOffset, available);
+        return LocateRows(core->info, core->pixelOffset,
+                          kCoreHeaderSize + std::uint64_t{kCoreColourEntrySize} * core->entries,
+                          available);
     }
     if (infoBlock.size() < kInfoHeaderSize) {
         return std::nullopt;
@@ -176,7 +182,7 @@ std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> in
             offset = declared;
         }
     }
-    return LocateRows(info, offset, available);
+    return LocateRows(info, offset, computed, available);
 }
 
 }  // namespace clipfile

@@ -44,18 +44,26 @@ std::uint64_t FindPixelOffset(std::span<const std::uint8_t> infoBlock);
 
 namespace clipfile {
 
-// Where the pixels of a BMP file lie within the bytes after its first 14.
+// Where the pixels of a BMP file lie within the bytes after its first 14, and
+// where the headers, masks and colour table before them end.
 struct PixelLocation {
     std::size_t offset = 0;
     std::size_t size = 0;
+    std::size_t tableEnd = 0;
 };
 
 // Checks a whole BMP file's header, colour table and pixel rows against its
 // length. Headers of 12, 40, 52, 56, 108 and 124 bytes are read; the pixels are
 // taken at bfOffBits when that lies past the headers and colour table, else at
-// the computed offset. None for anything unsupported or incomplete.
+// the computed offset. None for anything unsupported or incomplete. The bytes
+// after the first 14 number totalLength; infoBlock holds the first of them, at
+// least the header (the table may lie beyond, see tableEnd).
 std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> infoBlock,
-                                                std::uint32_t bfOffBits);
+                                                std::size_t totalLength, std::uint32_t bfOffBits);
+inline std::optional<PixelLocation> LocateBitmapPixels(std::span<const std::uint8_t> infoBlock,
+                                                       std::uint32_t bfOffBits) {
+    return LocateBitmapPixels(infoBlock, infoBlock.size(), bfOffBits);
+}
 
 // Whether the bytes after a file's first 14 begin with the 12-byte core
 // header, whose colour entries are 3 bytes (blue, green, red) each.
@@ -71,14 +79,18 @@ struct CoreLayout {
 };
 
 // None when the header or its table is cut short, a dimension is zero, or the
-// depth is not 1, 4, 8 or 24.
+// depth is not 1, 4, 8 or 24. Lengths as for LocateBitmapPixels.
 std::optional<CoreLayout> ReadCoreLayout(std::span<const std::uint8_t> infoBlock,
-                                         std::uint32_t bfOffBits);
+                                         std::size_t totalLength, std::uint32_t bfOffBits);
 
 // The 40-byte header and full table of 4-byte entries that screens take for
-// a core header's bitmap, missing entries black; none as ReadCoreLayout, or
-// when the block cannot be allocated.
+// a core header's bitmap, missing entries black; none as ReadCoreLayout, when
+// infoBlock does not hold the table, or when the block cannot be allocated.
 std::optional<InfoBlock> ConvertCoreHeader(std::span<const std::uint8_t> infoBlock,
-                                           std::uint32_t bfOffBits);
+                                           std::size_t totalLength, std::uint32_t bfOffBits);
+inline std::optional<InfoBlock> ConvertCoreHeader(std::span<const std::uint8_t> infoBlock,
+                                                  std::uint32_t bfOffBits) {
+    return ConvertCoreHeader(infoBlock, infoBlock.size(), bfOffBits);
+}
 
 }  // namespace clipfile

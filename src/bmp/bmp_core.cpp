@@ -13,7 +13,7 @@ bool IsCoreHeader(std::span<const std::uint8_t> infoBlock) {
 }
 
 std::optional<CoreLayout> ReadCoreLayout(std::span<const std::uint8_t> infoBlock,
-                                         std::uint32_t bfOffBits) {
+                                         std::size_t totalLength, std::uint32_t bfOffBits) {
     LeReader in(infoBlock, 4);
     std::uint16_t width = 0;
     std::uint16_t height = 0;
@@ -37,7 +37,7 @@ std::optional<CoreLayout> ReadCoreLayout(std::span<const std::uint8_t> infoBlock
     core.pixelOffset = kCoreHeaderSize + std::uint64_t{kCoreColourEntrySize} * full;
     // The header has no count of colours: a shorter table shows only in
     // where the file says its pixels begin.
-    const std::uint64_t available = infoBlock.size();
+    const std::uint64_t available = totalLength;
     if (bfOffBits >= kFileHeaderSize + kCoreHeaderSize &&
         bfOffBits - kFileHeaderSize <= available) {
         const std::uint64_t declared = bfOffBits - kFileHeaderSize;
@@ -52,9 +52,10 @@ std::optional<CoreLayout> ReadCoreLayout(std::span<const std::uint8_t> infoBlock
 }
 
 std::optional<InfoBlock> ConvertCoreHeader(std::span<const std::uint8_t> infoBlock,
-                                           std::uint32_t bfOffBits) {
-    const auto core = ReadCoreLayout(infoBlock, bfOffBits);
-    if (!core) {
+                                           std::size_t totalLength, std::uint32_t bfOffBits) {
+    const auto core = ReadCoreLayout(infoBlock, totalLength, bfOffBits);
+    if (!core ||
+        kCoreHeaderSize + std::uint64_t{kCoreColourEntrySize} * core->entries > infoBlock.size()) {
         return std::nullopt;
     }
     InfoBlock converted;

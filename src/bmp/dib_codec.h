@@ -21,7 +21,9 @@ struct DeviceBitmap {
     }
 };
 
-std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_t height);
+// Zero-filled unless the caller writes every byte itself.
+std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_t height,
+                                                 bool zeroFilled = true);
 
 // Converts a device-independent bitmap (info block and pixel bytes) to a
 // device bitmap. Uncompressed 1, 4, 8, 16, 24 and 32-bit images with 40, 52,
@@ -31,6 +33,13 @@ std::optional<DeviceBitmap> AllocateDeviceBitmap(std::int32_t width, std::int32_
 // and 0 for the other depths.
 std::optional<DeviceBitmap> DecodeDib(std::span<const std::uint8_t> info,
                                       std::span<const std::uint8_t> bits);
+
+// Sets scan lines [startScan, startScan + scanLines) of a bitmap of the DIB's
+// size from bits, which hold those rows alone, as many as fit the bitmap,
+// counting from the bottom row up and stored in the order the header gives.
+// Decodes as DecodeDib; returns the number of lines set, 0 on failure.
+int DecodeDibRows(DeviceBitmap& bitmap, std::span<const std::uint8_t> info, std::uint32_t startScan,
+                  std::uint32_t scanLines, std::span<const std::uint8_t> bits);
 
 // What a request for scan lines of a width x height bitmap asks for: none when
 // the info header is not 24 or 32 bits BI_RGB of that size, startScan lies

@@ -101,6 +101,27 @@ BitmapHandle PortableGraphics::CreateDIBitmap(DcHandle dc, const std::uint8_t* i
     return decoded ? Adopt(std::move(*decoded)) : BitmapHandle::None;
 }
 
+BitmapHandle PortableGraphics::CreateCompatibleBitmap(DcHandle dc, std::int32_t width,
+                                                      std::int32_t height) {
+    if (dc == DcHandle::None) {
+        return BitmapHandle::None;
+    }
+    auto bitmap = AllocateDeviceBitmap(width, height);
+    return bitmap ? Adopt(std::move(*bitmap)) : BitmapHandle::None;
+}
+
+int PortableGraphics::SetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                                std::uint32_t scanLines, const void* bits, std::size_t bitsSize,
+                                const std::uint8_t* info, std::size_t infoSize) {
+    const auto it = bitmaps_.find(static_cast<std::uintptr_t>(bitmap));
+    if (dc == DcHandle::None || it == bitmaps_.end() || bits == nullptr || info == nullptr ||
+        infoSize < kInfoHeaderSize || ReadInfoHeader({info, infoSize}).biHeight <= 0) {
+        return 0;
+    }
+    return DecodeDibRows(it->second, {info, infoSize}, startScan, scanLines,
+                         {static_cast<const std::uint8_t*>(bits), bitsSize});
+}
+
 void PortableGraphics::DeleteObject(BitmapHandle bitmap) {
     bitmaps_.erase(static_cast<std::uintptr_t>(bitmap));
 }

@@ -37,6 +37,11 @@ public:
                   std::size_t infoSize) override;
     BitmapHandle CreateDIBitmap(DcHandle dc, const std::uint8_t* info, std::size_t infoSize,
                                 const std::uint8_t* bits, std::size_t bitsSize) override;
+    BitmapHandle CreateCompatibleBitmap(DcHandle dc, std::int32_t width,
+                                        std::int32_t height) override;
+    int SetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                  std::uint32_t scanLines, const void* bits, std::size_t bitsSize,
+                  const std::uint8_t* info, std::size_t infoSize) override;
     void DeleteObject(BitmapHandle bitmap) override;
 
     // For the clipboard: the bitmap behind a handle, its pixels read in when

@@ -43,6 +43,13 @@ std::uint64_t ColourTableBytes(const BITMAPINFOHEADER& header) {
     return bytes;
 }
 
+// Whether the info block holds the header and the colour table or masks GDI reads.
+bool InfoFits(const BITMAPINFOHEADER& header, std::size_t infoSize) {
+    return header.biSize >= kInfoHeaderSize && header.biSize <= kV5HeaderSize &&
+           header.biBitCount != 0 && header.biBitCount <= 32 &&
+           header.biSize + ColourTableBytes(header) <= infoSize;
+}
+
 // The bytes CreateDIBitmap reads from the pixel buffer; 0 when the header
 // does not describe a bitmap it could read.
 std::uint64_t PixelBytes(const BITMAPINFOHEADER& header) {
@@ -105,9 +112,7 @@ BitmapHandle Win32Graphics::CreateDIBitmap(DcHandle dc, const std::uint8_t* info
     }
     InfoBlock block(info, infoSize);
     const BITMAPINFOHEADER& header = *block.header();
-    if (header.biSize < kInfoHeaderSize || header.biSize > kV5HeaderSize ||
-        header.biBitCount == 0 || header.biBitCount > 32 ||
-        header.biSize + ColourTableBytes(header) > infoSize) {
+    if (!InfoFits(header, infoSize)) {
         return BitmapHandle::None;
     }
     const std::uint64_t pixels = PixelBytes(header);
@@ -116,6 +121,33 @@ BitmapHandle Win32Graphics::CreateDIBitmap(DcHandle dc, const std::uint8_t* info
     }
     return HandleCast<BitmapHandle>(::CreateDIBitmap(NativeCast<HDC>(dc), block.header(), CBM_INIT,
                                                      bits, block.info(), DIB_RGB_COLORS));
+}
+
+BitmapHandle Win32Graphics::CreateCompatibleBitmap(DcHandle dc, std::int32_t width,
+                                                   std::int32_t height) {
+    return HandleCast<BitmapHandle>(::CreateCompatibleBitmap(NativeCast<HDC>(dc), width, height));
+}
+
+int Win32Graphics::SetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
+                             std::uint32_t scanLines, const void* bits, std::size_t bitsSize,
+                             const std::uint8_t* info, std::size_t infoSize) {
+    if (info == nullptr || bits == nullptr || infoSize < sizeof(BITMAPINFOHEADER)) {
+        return 0;
+    }
+    InfoBlock block(info, infoSize);
+    const BITMAPINFOHEADER& header = *block.header();
+    if (!InfoFits(header, infoSize) || header.biHeight <= 0 || PixelBytes(header) == 0 ||
+        (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS)) {
+        return 0;
+    }
+    // Every row the call may read lies within the band.
+    const auto band = CheckedMul(
+        RowStride(static_cast<std::uint32_t>(header.biWidth), header.biBitCount), scanLines);
+    if (!band || *band > bitsSize) {
+        return 0;
+    }
+    return ::SetDIBits(NativeCast<HDC>(dc), NativeCast<HBITMAP>(bitmap), startScan, scanLines, bits,
+                       block.info(), DIB_RGB_COLORS);
 }
 
 void Win32Graphics::DeleteObject(BitmapHandle bitmap) {
