@@ -113,12 +113,14 @@ BitmapHandle PortableGraphics::CreateCompatibleBitmap(DcHandle dc, std::int32_t 
 int PortableGraphics::SetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t startScan,
                                 std::uint32_t scanLines, const void* bits, std::size_t bitsSize,
                                 const std::uint8_t* info, std::size_t infoSize) {
-    const auto it = bitmaps_.find(static_cast<std::uintptr_t>(bitmap));
-    if (dc == DcHandle::None || it == bitmaps_.end() || bits == nullptr || info == nullptr ||
-        infoSize < kInfoHeaderSize || ReadInfoHeader({info, infoSize}).biHeight <= 0) {
+    Record* found = Lookup(bitmap);
+    // A stored bitmap's pixels are read in before some of them change.
+    if (dc == DcHandle::None || found == nullptr || Find(bitmap) == nullptr || bits == nullptr ||
+        info == nullptr || infoSize < kInfoHeaderSize ||
+        ReadInfoHeader({info, infoSize}).biHeight <= 0) {
         return 0;
     }
-    return DecodeDibRows(it->second, {info, infoSize}, startScan, scanLines,
+    return DecodeDibRows(found->bitmap, {info, infoSize}, startScan, scanLines,
                          {static_cast<const std::uint8_t*>(bits), bitsSize});
 }
 
