@@ -719,7 +719,7 @@ TEST_F(PortableClipboardTest, LargeBlocksStartOnAPageBoundaryAndSmallOnesStayPac
     EXPECT_EQ(read, pixels) << "the bitmap read back";
     // Read from the contents file as asked: a band, then nothing once a
     // foreign program has cut the file short.
-    const std::size_t row = 128 * 4;
+    const std::size_t row = std::size_t{128} * 4;
     EXPECT_EQ(p.graphics.GetDIBits(dc, bitmap, 100, 40, read.data(),
                                    reinterpret_cast<std::uint8_t*>(info.data()), info.size()),
               30);

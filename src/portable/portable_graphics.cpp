@@ -77,8 +77,8 @@ int PortableGraphics::GetDIBits(DcHandle dc, BitmapHandle bitmap, std::uint32_t 
     // Bottom-up 32-bit rows are the stored rows themselves: read straight
     // into the caller's buffer, the pixels never pass through this process
     // twice.
-    const auto plan =
-        PlanDibRows(device.width, device.height, {info, infoSize}, startScan, scanLines, out.size());
+    const auto plan = PlanDibRows(device.width, device.height, {info, infoSize}, startScan,
+                                  scanLines, out.size());
     if (!device.pixels && found->store != nullptr && plan && plan->depth == 32 && !plan->topDown) {
         const std::uint64_t bytes = plan->stride * plan->lines;
         return found->store->ReadStoredPixels(found->origin, plan->stride * startScan,
