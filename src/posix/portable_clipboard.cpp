@@ -280,7 +280,6 @@ bool PortableClipboard::ReadStoredPixels(std::uint64_t origin, std::uint64_t at,
     if (!committedFd_ || at > UINT64_MAX - origin) {
         return false;
     }
-    PrefaultForWriting(out.data(), out.size());
     return portable::ReadAt(committedFd_.get(), out.data(), out.size(), origin + at);
 }
 
